@@ -1,0 +1,17 @@
+// peltorn demo: not yet available in this build.
+#include "cli/Commands.h"
+
+#include <iostream>
+
+namespace peltorn::cli {
+
+void RegisterDemoCommand(CLI::App& app, int& exitCode) {
+    auto* cmd = app.add_subcommand("demo", "not yet available");
+    cmd->allow_extras();
+    cmd->callback([&exitCode] {
+        std::cerr << "error: peltorn demo is not yet available" << std::endl;
+        exitCode = 1;
+    });
+}
+
+}  // namespace peltorn::cli

@@ -1,0 +1,11 @@
+// The database layer in one include: connections, tables, queries, settings, table definitions.
+#pragma once
+
+#include "db/DbConnection.h"
+#include "db/DbDataSet.h"
+#include "db/DbErrors.h"
+#include "db/DbQuery.h"
+#include "db/DbSchema.h"
+#include "db/DbSettings.h"
+#include "db/DbTable.h"
+#include "db/DbTypes.h"

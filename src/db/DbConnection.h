@@ -1,0 +1,79 @@
+// TDbConnection: one database of the installation, either a folder of free tables (one
+// <TABLE>.ADT file per table) or a data dictionary (one .ADD file that owns its tables and users).
+//
+// The connection is reused for database after database: disconnect, set ConnectPath, sign on,
+// connect. Datasets bound to it connect it implicitly when they open. Disconnecting closes every
+// dataset bound to it and forgets the passwords given to its statements.
+#pragma once
+
+#include "db/DbTypes.h"
+
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace peltorn::db {
+
+class TDataSet;
+namespace detail { class ConnectionImpl; }
+
+enum class TServerType { stREMOTE, stLOCAL, stINTERNET };
+enum class TCompressionType { ctDefault, ctNever, ctAlways, ctInternet };
+enum class TCommunicationType { ctDefaultComm, ctTCP_IP, ctUDP_IP, ctIPX };
+
+class TDbConnection {
+public:
+    explicit TDbConnection(std::string name = {});
+    ~TDbConnection();
+    TDbConnection(const TDbConnection&) = delete;
+    TDbConnection& operator=(const TDbConnection&) = delete;
+
+    const std::string& Name() const { return m_name; }
+
+    // Only while disconnected; otherwise EDbConnectionError
+    // "The TDbConnection.ConnectPath may not be changed when IsConnected is TRUE".
+    void SetConnectPath(const std::string& path);
+    const std::string& ConnectPath() const { return m_connectPath; }
+
+    // True when the upper-cased ConnectPath contains ".ADD"; decided when the path is set.
+    bool IsDictionaryConn() const { return m_isDictionary; }
+
+    // Sent to the engine only for dictionary connections.
+    std::string Username;
+    std::string Password;
+    bool LoginPrompt = false;
+    std::set<TServerType> ServerTypes{TServerType::stREMOTE, TServerType::stLOCAL};
+    TCompressionType Compression = TCompressionType::ctDefault;
+    TCommunicationType CommunicationType = TCommunicationType::ctDefaultComm;
+
+    // Connect: an empty path fails with EDbConnectionError "Must specify connection string before
+    // getting a server connection."; a missing database or refused credentials with
+    // EDbDatabaseError. Disconnect closes every dataset bound to the connection first.
+    void SetIsConnected(bool connected);
+    bool IsConnected() const;
+    void Connect() { SetIsConnected(true); }
+    void Disconnect() { SetIsConnected(false); }
+
+    // Connects if needed and executes one statement without parameters directly on the
+    // connection; returns the number of rows affected.
+    int ExecuteStatement(const std::string& sql);
+
+    // Layer internals, used by datasets.
+    detail::ConnectionImpl& Impl();
+    void RegisterDataSet(TDataSet* dataset);
+    void UnregisterDataSet(TDataSet* dataset);
+
+private:
+    std::string m_name;
+    std::string m_connectPath;
+    bool m_isDictionary = false;
+    std::unique_ptr<detail::ConnectionImpl> m_impl;
+    std::vector<TDataSet*> m_dataSets;
+};
+
+// Paths as the system forms them: "\" and "/" both separate, repeated separators count as one.
+// Returns the path in the machine's own form.
+std::string NormalizePath(std::string_view path);
+
+}  // namespace peltorn::db

@@ -1,0 +1,186 @@
+// TDataSet and TField: what tables and queries have in common.
+//
+// A dataset is bound to one connection and, while open, stands on one current record (or on
+// none when it is empty). Fields are found by name in any letter case or by position.
+//
+// Null rules: a null value reads as empty text, 0 or the zero date; assigning empty text to a
+// numeric, money or date field makes it null. Character values are read without trailing blanks.
+#pragma once
+
+#include "db/DbErrors.h"
+#include "db/DbTypes.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace peltorn::db {
+
+class TDataSet;
+class TDbConnection;
+class TDbTable;
+
+enum class TDataSetState { dsInactive, dsBrowse, dsEdit, dsInsert };
+
+class TField {
+public:
+    TField(TDataSet& owner, int index, std::string name, TFieldType type, int size);
+
+    const std::string& FieldName() const { return m_name; }
+    TFieldType DataType() const { return m_type; }
+    int Size() const { return m_size; }
+    int Index() const { return m_index; }  // 0-based position in the dataset
+    bool IsLookup() const { return m_lookup != nullptr; }
+
+    bool IsNull() const;
+    // Reading. Text of a date uses the engine's date format (TDbSettings), of a number
+    // FormatFloat, of money TCurrency::ToString, of a logical "T"/"F".
+    std::string AsString() const;
+    std::int32_t AsInteger() const;  // a text that is not a number raises EDbDatasetError
+    double AsFloat() const;
+    TCurrency AsCurrency() const;
+    TDateTime AsDateTime() const;
+    bool AsBoolean() const;
+    TDbValue AsVariant() const;
+
+    // Writing: only in edit or insert state (else EDbDatasetError "Dataset not in edit or insert
+    // mode"). A value that does not convert to the field's type raises EDbDatasetError naming
+    // the field and the value; text longer than a character field is cut to its width.
+    void SetAsString(std::string_view value);
+    void SetAsInteger(std::int32_t value);
+    void SetAsFloat(double value);
+    void SetAsCurrency(TCurrency value);
+    void SetAsDateTime(TDateTime value);
+    void SetAsBoolean(bool value);
+    void SetAsVariant(const TDbValue& value);
+    void Clear();  // null
+
+    // Lookup field: the result field of another dataset's record whose key fields equal this
+    // dataset's key fields. Display only.
+    struct LookupDef {
+        std::vector<std::string> KeyFields;
+        TDbTable* LookupDataSet = nullptr;
+        std::vector<std::string> LookupKeyFields;
+        std::string ResultField;
+    };
+    void SetLookup(std::unique_ptr<LookupDef> def) { m_lookup = std::move(def); }
+
+private:
+    const TDbValue& Value() const;
+    void Assign(TDbValue value);
+
+    TDataSet& m_owner;
+    int m_index;
+    std::string m_name;
+    TFieldType m_type;
+    int m_size;
+    std::unique_ptr<LookupDef> m_lookup;
+};
+
+class TDataSet {
+public:
+    explicit TDataSet(std::string name);
+    virtual ~TDataSet();
+    TDataSet(const TDataSet&) = delete;
+    TDataSet& operator=(const TDataSet&) = delete;
+
+    const std::string& Name() const { return m_name; }
+
+    // Only while closed.
+    void SetConnection(TDbConnection* connection);
+    TDbConnection* Connection() const { return m_connection; }
+
+    // Called first and last by Open.
+    std::function<void(TDataSet&)> BeforeOpen;
+    std::function<void(TDataSet&)> AfterOpen;
+
+    // Opening connects a disconnected connection with the settings in force.
+    void Open();
+    void Close();
+    bool Active() const { return m_state != TDataSetState::dsInactive; }
+    void SetActive(bool active) { active ? Open() : Close(); }
+    TDataSetState State() const { return m_state; }
+
+    // Navigation. Eof is true on an empty dataset and after Next on the last record (the last
+    // record stays current). Bof likewise at the start.
+    virtual void First() = 0;
+    virtual void Next() = 0;
+    virtual void Prior() = 0;
+    virtual void Last() = 0;
+    bool Eof() const;
+    bool Bof() const;
+    virtual int RecordCount() = 0;
+    bool IsEmpty();
+
+    // "Field '%s' not found" for a missing name.
+    TField& FieldByName(std::string_view name);
+    TField* FindField(std::string_view name);
+    TField& Fields(int index);
+    int FieldCount() const { return static_cast<int>(m_fields.size()); }
+
+    // Editing. Post writes the record at once (a key or constraint violation raises
+    // EDbDatabaseError and nothing is written; the record stays in edit state).
+    virtual void Append();
+    virtual void Edit();
+    virtual void Post();
+    virtual void Cancel();
+    virtual void Delete();
+
+    // Adds a lookup field named name (display only), computed from lookupDataSet.
+    void AddLookupField(const std::string& name, const std::string& keyFields,
+                        TDbTable& lookupDataSet, const std::string& lookupKeyFields,
+                        const std::string& resultField, int size);
+
+    // Layer internals.
+    virtual void ConnectionClosing();
+    const TDbValue& CurrentValue(int index) const;
+    void SetCurrentValue(int index, TDbValue value);
+    bool HasCurrentRecord() const { return m_hasRecord; }
+    // Changes whenever the current record changes (master links follow it).
+    std::uint64_t MoveStamp() const { return m_moveStamp; }
+    void CheckActive() const;
+
+protected:
+    virtual void DoOpen() = 0;
+    virtual void DoClose() = 0;
+    virtual void DoPost() = 0;
+    virtual void DoDelete() = 0;
+    virtual void DoEdit() {}
+    virtual void DoAppend();
+    virtual TDbValue LookupValue(const TField& field) const;
+
+    struct FieldInfo {
+        std::string Name;
+        TFieldType Type;
+        int Size;
+    };
+    void DefineFields(const std::vector<FieldInfo>& fields);
+    void ClearFields();
+
+    std::string m_name;
+    TDbConnection* m_connection = nullptr;
+    TDataSetState m_state = TDataSetState::dsInactive;
+    std::vector<std::unique_ptr<TField>> m_fields;
+    std::vector<TDbValue> m_buffer;     // the current record (or the record being edited)
+    std::vector<bool> m_modified;       // fields assigned since Edit/Append
+    bool m_hasRecord = false;
+    bool m_eof = true;
+    bool m_bof = true;
+    std::uint64_t m_moveStamp = 1;
+
+    friend class TField;
+
+private:
+    struct PendingLookup {
+        std::string Name, KeyFields, LookupKeyFields, ResultField;
+        TDbTable* LookupDataSet;
+        int Size;
+    };
+    std::vector<PendingLookup> m_lookups;
+    void AttachLookups();
+};
+
+}  // namespace peltorn::db

@@ -1,0 +1,135 @@
+// TFormMerge: the main window as the engine sees it. It owns, for the life of the process, every
+// connection, table and query component of the program, the state that carries from step to step
+// of a merge run, and the state of the window's controls. The desktop program and the command-line
+// tool show this state and feed the operator's input into it; the engine's operations work on it.
+//
+// Every operation of the engine takes the form it works on (TFormMerge&) and otherwise no
+// arguments unless the operation has its own (a table name, a currency code).
+#pragma once
+
+#include "db/Db.h"
+#include "support/Operator.h"
+#include "support/ProgBar.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace peltorn {
+
+// The window title and version.
+inline constexpr const char* kApplicationTitle = "PELTORN VER 9.7.18";
+
+// State of the window's controls. Front ends show it after every ProcessMessages and write the
+// operator's input into it.
+struct TMergeControls {
+    // "Process" page.
+    std::string EditPeriod;                  // text of the period box
+    std::vector<std::string> EditPeriodItems;  // items "period<TAB>period"
+    int EditPeriodItemIndex = -1;
+    std::string Edit1;                       // destination being merged
+    std::string edit2;                       // one-line progress text
+    int Gauge1Min = 0;
+    int Gauge1Max = 100;
+    int Gauge1Progress = 0;
+    bool CheckBoxLeave = false;              // "Transfer Leave Record ?"
+    bool CheckBoxGL = true;                  // "Merge GL?"
+    bool chkSPE = false;                     // "Exclude Special record"
+    bool chkMERGE = false;                   // "Merge selected  database?"
+    std::vector<std::string> Memo1;          // run log
+    bool BitBtn1Enabled = true;              // "&Merge Database"
+    bool BitBtn2Enabled = true;              // Close
+    // "Setup" page.
+    int RadioGroup1ItemIndex = -1;           // "Check All" = 0, "Uncheck All" = 1
+    bool DBGrid2ReadOnly = false;
+    // Pages: 0 = "Process", 1 = "Setup".
+    int ActivePage = 0;
+    std::string Caption;
+};
+
+class TFormMerge {
+public:
+    explicit TFormMerge(support::IOperator& op);
+    TFormMerge(const TFormMerge&) = delete;
+    TFormMerge& operator=(const TFormMerge&) = delete;
+
+    support::IOperator& Operator() { return *m_operator; }
+    void SetOperator(support::IOperator& op);
+    // Let the windows process pending messages.
+    void ProcessMessages() { m_operator->ProcessMessages(); }
+
+    TMergeControls Controls;
+    support::TFormMsg FormMsg;  // the progress window, one instance for the process
+
+    // ---- start-up (settings, main database) ----
+    std::string StdCurr;
+    std::string BaseFolder;
+    std::string DictionarySetting;
+    std::string ProgramFolder;  // ends with a path separator
+    std::string SettingsFile;   // the settings file read at start-up
+
+    db::TDbConnection DatabaseMain{"DatabaseMain"};
+    db::TDbConnection dbDest{"dbDest"};
+    db::TDbConnection dbSource{"dbSource"};
+    db::TDbSettings DbSettings1;
+
+    db::TDbTable TableMCompany{"TableMCompany"};
+    db::TDbTable TableMCompany1{"TableMCompany1"};
+    db::TDbTable TableMerge{"TableMerge"};
+    db::TDbTable TableMergeDTL{"TableMergeDTL"};
+
+    // ---- merge run ----
+    std::string CurrentDbPath;
+    std::string SourceDbPath;
+    std::string CurrentEmpCode;
+    std::string CurrentEmpCodeField;
+
+    db::TDbTable DbTablePara1{"DbTablePara1"};        // PAYPARA of dbDest, for the sign-on
+    db::TDbTable DbTablePaypara1{"DbTablePaypara1"};  // PAYPARA1 of dbDest, "YEAR"
+    db::TDbTable DbTableSourceEmp{"DbTableSourceEmp"};  // EMPLOYEE of dbSource, "EMP_NO"
+    db::TDbTable DbTableExrate{"DbTableExrate"};      // EXRATE of dbSource
+    db::TDbTable tblDest{"tblDest"};
+    db::TDbQuery tblSource{"tblSource"};
+    // Clearing the destination period.
+    db::TDbQuery DbQueryDel{"DbQueryDel"};
+    db::TDbTable DbTable1{"DbTable1"};
+    db::TDbQuery DbQuerySQL{"DbQuerySQL"};
+
+    // ---- currency conversion ----
+    db::TDbTable P_DTRXAW{"P_DTRXAW"};
+    db::TDbTable P_DTRXNH{"P_DTRXNH"};
+    db::TDbTable P_DTRXLV{"P_DTRXLV"};
+    db::TDbTable P_DTRXND{"P_DTRXND"};
+    db::TDbTable P_DTRXRD{"P_DTRXRD"};
+    db::TDbTable P_DTRXSF{"P_DTRXSF"};
+    db::TDbTable YTDEMPL{"YTDEMPL"};
+    db::TDbTable P_HTRX{"P_HTRX"};
+    db::TDbTable P_DTRXAS{"P_DTRXAS"};
+    db::TDbTable P_DTRXOT{"P_DTRXOT"};
+    db::TDbQuery DbQueryHTRX{"DbQueryHTRX"};
+    db::TDbQuery dbqryUpdate{"dbqryUpdate"};
+    db::TDbQuery DbQueryMaster{"DbQueryMaster"};
+    db::TDbQuery DbQueryPHTRX{"DbQueryPHTRX"};
+    double EmployeeRate = 0;
+    double AllowanceSum = 0;
+    double DeductionSum = 0;
+    double BonusSum = 0;
+    double GrossOnlySum = 0;
+    double NettOnlySum = 0;
+    double RowCredit = 0;
+
+    // ---- rebuilds ----
+    db::TDbQuery DbQueryCost{"DbQueryCost"};
+    db::TDbTable DbTableCost{"DbTableCost"};  // COSTCTR, "EMPCODE;PERIOD;COST_CENTRE"
+    db::TDbTable TableEmp{"TableEmp"};        // EMPLOYEE of dbDest, "EMP_NO"
+    db::TDbTable TableRtable{"TableRtable"};  // RTABLE
+    db::TDbTable TableAllw{"TableAllw"};      // ALLOWNCE, "ALLOW_CODE;YEAR"
+    db::TDbTable TableTrnno{"TableTrnno"};    // TRNNO
+    db::TDbTable TableRep{"TableRep"};        // RTPDETL, "RPTCODE;ID"
+
+private:
+    void BindComponents();
+    support::IOperator* m_operator;
+};
+
+}  // namespace peltorn
