@@ -67,6 +67,7 @@ public:
         std::string ResultField;
     };
     void SetLookup(std::unique_ptr<LookupDef> def) { m_lookup = std::move(def); }
+    const LookupDef* Lookup() const { return m_lookup.get(); }
 
 private:
     const TDbValue& Value() const;
@@ -136,6 +137,8 @@ public:
 
     // Layer internals.
     virtual void ConnectionClosing();
+    void AddDetail(TDbTable* detail);
+    void RemoveDetail(TDbTable* detail);
     const TDbValue& CurrentValue(int index) const;
     void SetCurrentValue(int index, TDbValue value);
     bool HasCurrentRecord() const { return m_hasRecord; }
@@ -150,7 +153,10 @@ protected:
     virtual void DoDelete() = 0;
     virtual void DoEdit() {}
     virtual void DoAppend();
-    virtual TDbValue LookupValue(const TField& field) const;
+    virtual void DoCancel() {}
+    TDbValue LookupValue(const TField& field) const;
+    // The current record changed: master links follow.
+    void RecordChanged();
 
     struct FieldInfo {
         std::string Name;
@@ -170,6 +176,7 @@ protected:
     bool m_eof = true;
     bool m_bof = true;
     std::uint64_t m_moveStamp = 1;
+    std::vector<TDbTable*> m_details;  // tables master-linked to this dataset
 
     friend class TField;
 

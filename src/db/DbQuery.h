@@ -115,6 +115,7 @@ private:
     std::string m_statementPassword;
     std::map<std::string, std::string> m_tablePasswords;  // upper-case table name -> password
     std::unique_ptr<detail::QueryCursor> m_cursor;
+    friend class detail::QueryCursor;
     int m_recordCount = -1;
     int m_position = 0;
 };

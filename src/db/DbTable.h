@@ -77,6 +77,14 @@ public:
     int RecordCount() override;
     void Append() override;
 
+    // The result field of the first record whose key fields equal values, read without moving
+    // the cursor; null when there is none or the table is closed.
+    TDbValue LookupResult(const std::vector<std::string>& keyFields,
+                          const std::vector<TDbValue>& values, const std::string& resultField);
+
+    // Layer internals: the master's current record changed.
+    void MasterMoved();
+
     // The indexes of the open table.
     const std::vector<TIndexDef>& IndexDefs() const;
     // The stored definition of the open table (fields and indexes).
@@ -88,13 +96,9 @@ protected:
     void DoPost() override;
     void DoDelete() override;
     void DoAppend() override;
-    TDbValue LookupValue(const TField& field) const override;
+    void DoCancel() override;
 
 private:
-    void SyncMaster();
-    void LoadCurrent();
-    void AfterMove(bool found);
-    bool AcceptCurrentByHandler();
     void RequireReadable() const;
 
     std::string m_tableName;
@@ -105,7 +109,6 @@ private:
     std::string m_filter;
     TDataSet* m_master = nullptr;
     std::string m_masterFields;
-    std::uint64_t m_masterStampSeen = 0;
     std::unique_ptr<detail::TableCursor> m_cursor;
     friend class detail::TableCursor;
 };

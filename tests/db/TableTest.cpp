@@ -1,0 +1,350 @@
+// The table cursor: order, navigation, FindKey, filters, master links, editing and the null
+// rules, on both kinds of database.
+#include "DbFixture.h"
+
+using namespace peltorn;
+using namespace peltorn::test;
+using db::TDbTable;
+
+namespace {
+
+class TableTest : public DbTest, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override {
+        if (GetParam()) MakeDictionary();
+        else MakeFree();
+        db::CreateTable(Conn, PeopleTable());
+        Table.SetConnection(&Conn);
+        Table.SetTableName("PEOPLE");
+    }
+    TDbTable Table{"Table"};
+};
+
+TEST_P(TableTest, WalksInIndexOrderWithRowidBreakingTies) {
+    Table.Open();
+    AddRow(Table, "E2", "202401", "1", 1);
+    AddRow(Table, "E1", "202402", "1", 2);
+    AddRow(Table, "E1", "202401", "1", 3);
+    AddRow(Table, "E1", "202401", "1", 4);  // duplicate key of 3
+    EXPECT_EQ(Seqs(Table), (std::vector<int>{1, 2, 3, 4}));  // natural order
+    Table.SetIndexFieldNames("EMPCODE;PERIOD;CYCLE");
+    EXPECT_EQ(Seqs(Table), (std::vector<int>{3, 4, 2, 1}));
+    Table.SetIndexName("PERIOD");
+    EXPECT_EQ(Seqs(Table), (std::vector<int>{1, 3, 4, 2}));
+    EXPECT_EQ(Table.RecordCount(), 4);
+}
+
+TEST_P(TableTest, EofOnEmptyAndAfterLastKeepsLastRecordCurrent) {
+    Table.Open();
+    EXPECT_TRUE(Table.Eof());
+    EXPECT_EQ(Table.RecordCount(), 0);
+    AddRow(Table, "E1", "202401", "1", 1);
+    AddRow(Table, "E2", "202401", "1", 2);
+    Table.First();
+    EXPECT_FALSE(Table.Eof());
+    Table.Next();
+    EXPECT_FALSE(Table.Eof());
+    Table.Next();
+    EXPECT_TRUE(Table.Eof());
+    EXPECT_EQ(Table.FieldByName("SEQ").AsInteger(), 2);
+}
+
+TEST_P(TableTest, FindKeyMatchesLeadingFieldsAndStaysWhenNotFound) {
+    Table.SetIndexFieldNames("EMPCODE;PERIOD;CYCLE");
+    Table.Open();
+    AddRow(Table, "E1", "202401", "1", 1);
+    AddRow(Table, "E1", "202402", "1", 2);
+    AddRow(Table, "E2", "202401", "S", 3);
+    EXPECT_TRUE(Table.FindKey({"E1", "202402"}));
+    EXPECT_EQ(Table.FieldByName("SEQ").AsInteger(), 2);
+    EXPECT_TRUE(Table.FindKey({"E2"}));
+    EXPECT_EQ(Table.FieldByName("SEQ").AsInteger(), 3);
+    EXPECT_FALSE(Table.FindKey({"E1", "202403"}));
+    EXPECT_EQ(Table.FieldByName("SEQ").AsInteger(), 3);  // the cursor stays
+    EXPECT_FALSE(Table.FindKey({"e2"}));                  // exact, with case
+    EXPECT_TRUE(Table.FindKey({"E1", "202401", "1"}));
+    EXPECT_EQ(Table.FieldByName("SEQ").AsInteger(), 1);
+    // Trailing blanks of a key value do not count, as character fields do not keep them.
+    EXPECT_TRUE(Table.FindKey({"E2  "}));
+}
+
+TEST_P(TableTest, FindKeyErrorsWithoutIndexAndWithTooManyValues) {
+    Table.Open();
+    AddRow(Table, "E1", "202401", "1", 1);
+    try {
+        Table.FindKey({"E1"});
+        FAIL() << "no error";
+    } catch (const db::EDbDatasetError& e) {
+        EXPECT_STREQ(e.what(),
+                     "An index must be active to perform this operation. Set the IndexName property.");
+    }
+    Table.SetIndexFieldNames("EMPCODE;PERIOD");  // leading fields of the index EPC
+    try {
+        Table.FindKey({"E1", "202401", "1"});
+        FAIL() << "no error";
+    } catch (const db::EDbDatasetError& e) {
+        EXPECT_STREQ(e.what(), "Too many values given for current index");
+    }
+    EXPECT_TRUE(Table.FindKey({"E1", "202401"}));
+}
+
+TEST_P(TableTest, IndexFieldNamesWithoutMatchingIndexFailsNamingTheFields) {
+    Table.SetIndexFieldNames("CYCLE;EMPCODE");
+    try {
+        Table.Open();
+        FAIL() << "no error";
+    } catch (const db::EDbDatabaseError& e) {
+        EXPECT_NE(std::string(e.what()).find("CYCLE;EMPCODE"), std::string::npos);
+        EXPECT_NE(std::string(e.what()).find("PEOPLE"), std::string::npos);
+    }
+    EXPECT_FALSE(Table.Active());
+}
+
+TEST_P(TableTest, FilterIsSeenByNavigationCountAndFindKey) {
+    Table.SetIndexFieldNames("EMPCODE;PERIOD;CYCLE");
+    Table.Open();
+    AddRow(Table, "#A", "202401", "1", 1);
+    AddRow(Table, "B", "202401", "1", 2);
+    AddRow(Table, "#C", "202401", "1", 3);
+    Table.OnFilterRecord = [](TDbTable& t) { return t.FieldByName("EMPCODE").AsString()[0] == '#'; };
+    Table.SetFiltered(true);
+    EXPECT_EQ(Seqs(Table), (std::vector<int>{1, 3}));
+    EXPECT_EQ(Table.RecordCount(), 2);
+    EXPECT_FALSE(Table.FindKey({"B"}));
+    EXPECT_TRUE(Table.FindKey({"#C"}));
+    Table.SetFiltered(false);
+    EXPECT_EQ(Seqs(Table), (std::vector<int>{1, 3, 2}));  // "#" sorts before letters
+    Table.OnFilterRecord = nullptr;
+    Table.SetFilter("SEQ >= 2");
+    Table.SetFiltered(true);
+    EXPECT_EQ(Seqs(Table), (std::vector<int>{3, 2}));
+    EXPECT_FALSE(Table.FindKey({"#A"}));
+}
+
+TEST_P(TableTest, MasterLinkRestrictsDetailAndFollowsMasterMoves) {
+    db::TTableDef groups;
+    groups.Name = "GROUPS";
+    groups.Fields = {{"NO", db::TFieldType::ftInteger, 0, ""}, {"CODE", db::TFieldType::ftString, 8, ""}};
+    groups.Indexes = {{"NO", {"NO"}, true}};
+    db::CreateTable(Conn, groups);
+    db::TTableDef sources = groups;
+    sources.Name = "SOURCES";
+    sources.Indexes = {{"NOCODE", {"NO", "CODE"}, true}};
+    db::CreateTable(Conn, sources);
+
+    TDbTable master("master"), detail("detail");
+    master.SetConnection(&Conn);
+    master.SetTableName("GROUPS");
+    master.SetIndexFieldNames("NO");
+    detail.SetConnection(&Conn);
+    detail.SetTableName("SOURCES");
+    detail.SetIndexFieldNames("NO;CODE");
+    detail.SetMasterSource(&master, "NO");
+    master.Open();
+    detail.Open();
+    for (int no : {1, 2}) {
+        master.Append();
+        master.FieldByName("NO").SetAsInteger(no);
+        master.Post();
+    }
+    master.First();
+    for (const char* code : {"B", "A"}) {
+        detail.Append();  // NO taken from the master
+        detail.FieldByName("CODE").SetAsString(code);
+        detail.Post();
+    }
+    master.Next();
+    detail.Append();
+    detail.FieldByName("CODE").SetAsString("C");
+    detail.Post();
+
+    master.First();
+    std::vector<std::string> seen;
+    for (detail.First(); !detail.Eof(); detail.Next()) seen.push_back(detail.FieldByName("CODE").AsString());
+    EXPECT_EQ(seen, (std::vector<std::string>{"A", "B"}));
+    EXPECT_EQ(detail.RecordCount(), 2);
+    EXPECT_FALSE(detail.FindKey({"2", "C"}));  // another group's row is not visible
+    master.Next();
+    EXPECT_EQ(detail.FieldByName("CODE").AsString(), "C");
+    EXPECT_EQ(detail.FieldByName("NO").AsInteger(), 2);
+    EXPECT_EQ(detail.RecordCount(), 1);
+}
+
+TEST_P(TableTest, PostUpdatesInPlaceAndKeyViolationLeavesRecordInEditing) {
+    db::TTableDef def;
+    def.Name = "UNIQ";
+    def.Fields = {{"NO", db::TFieldType::ftInteger, 0, ""}, {"NAME", db::TFieldType::ftString, 10, ""}};
+    def.Indexes = {{"NO", {"NO"}, true}};
+    db::CreateTable(Conn, def);
+    TDbTable t("t");
+    t.SetConnection(&Conn);
+    t.SetTableName("UNIQ");
+    t.SetIndexFieldNames("NO");
+    t.Open();
+    t.Append();
+    t.FieldByName("NO").SetAsInteger(1);
+    t.FieldByName("NAME").SetAsString("one");
+    t.Post();
+    t.Append();
+    t.FieldByName("NO").SetAsInteger(1);
+    EXPECT_THROW(t.Post(), db::EDbDatabaseError);
+    EXPECT_EQ(t.State(), db::TDataSetState::dsInsert);
+    t.FieldByName("NO").SetAsInteger(2);
+    t.Post();
+    EXPECT_EQ(t.RecordCount(), 2);
+    ASSERT_TRUE(t.FindKey({"1"}));
+    t.Edit();
+    t.FieldByName("NAME").SetAsString("uno");
+    t.Post();
+    EXPECT_EQ(t.RecordCount(), 2);
+    ASSERT_TRUE(t.FindKey({"1"}));
+    EXPECT_EQ(t.FieldByName("NAME").AsString(), "uno");
+    EXPECT_THROW(t.FieldByName("NAME").SetAsString("x"), db::EDbDatasetError);  // not editing
+}
+
+TEST_P(TableTest, DeleteMovesToNextAndEmptiesToEof) {
+    Table.Open();
+    for (int i = 1; i <= 3; ++i) AddRow(Table, "E", "202401", "1", i);
+    Table.First();
+    Table.Delete();
+    EXPECT_EQ(Table.FieldByName("SEQ").AsInteger(), 2);
+    int deleted = 0;
+    for (Table.First(); !Table.Eof();) {
+        Table.Delete();
+        ++deleted;
+    }
+    EXPECT_EQ(deleted, 2);
+    EXPECT_EQ(Table.RecordCount(), 0);
+}
+
+TEST_P(TableTest, NullAndTypeRoundTrips) {
+    Table.Open();
+    Table.Append();
+    Table.FieldByName("EMPCODE").SetAsString("E1   ");
+    Table.FieldByName("AMOUNT").SetAsFloat(12.34567);
+    Table.FieldByName("HIRED").SetAsString("31/01/2024");
+    Table.Post();
+    Table.First();
+    EXPECT_EQ(Table.FieldByName("EMPCODE").AsString(), "E1");
+    EXPECT_EQ(Table.FieldByName("AMOUNT").AsCurrency().Units, 123457);  // four decimals kept
+    EXPECT_EQ(Table.FieldByName("AMOUNT").AsString(), "12.3457");
+    EXPECT_EQ(Table.FieldByName("HIRED").AsString(), "31/01/2024");
+    EXPECT_EQ(Table.FieldByName("HIRED").AsDateTime(), db::EncodeDate(2024, 1, 31));
+    // Nulls read as empty text, 0 and the zero date.
+    EXPECT_TRUE(Table.FieldByName("RATE").IsNull());
+    EXPECT_EQ(Table.FieldByName("RATE").AsFloat(), 0.0);
+    EXPECT_EQ(Table.FieldByName("SEQ").AsString(), "");
+    EXPECT_EQ(Table.FieldByName("NOTE").AsString(), "");
+    Table.Edit();
+    Table.FieldByName("HIRED").SetAsString("");  // empty text writes null
+    Table.FieldByName("AMOUNT").SetAsString("");
+    Table.FieldByName("SEQ").SetAsString("");
+    Table.Post();
+    EXPECT_TRUE(Table.FieldByName("HIRED").IsNull());
+    EXPECT_TRUE(Table.FieldByName("AMOUNT").IsNull());
+    EXPECT_TRUE(Table.FieldByName("SEQ").IsNull());
+    EXPECT_EQ(Table.FieldByName("HIRED").AsDateTime(), 0.0);
+    Table.Edit();
+    EXPECT_THROW(Table.FieldByName("SEQ").SetAsString("abc"), db::EDbDatasetError);
+    EXPECT_THROW(Table.FieldByName("HIRED").SetAsString("31/02/2024"), db::EDbDatasetError);
+    Table.FieldByName("EMPCODE").SetAsString("ABCDEFGHIJKLMNOP");  // cut to 12
+    Table.FieldByName("HIRED").SetAsDateTime(0);  // the zero date is null
+    Table.Post();
+    EXPECT_EQ(Table.FieldByName("EMPCODE").AsString(), "ABCDEFGHIJKL");
+    EXPECT_TRUE(Table.FieldByName("HIRED").IsNull());
+}
+
+TEST_P(TableTest, FieldsByNameInAnyCaseOrByPosition) {
+    Table.Open();
+    EXPECT_EQ(Table.FieldCount(), 8);
+    EXPECT_EQ(&Table.FieldByName("empcode"), &Table.Fields(0));
+    EXPECT_EQ(Table.FindField("nope"), nullptr);
+    try {
+        Table.FieldByName("NOPE");
+        FAIL();
+    } catch (const db::EDbDatasetError& e) {
+        EXPECT_STREQ(e.what(), "Field 'NOPE' not found");
+    }
+    EXPECT_EQ(Table.FieldByName("AMOUNT").DataType(), db::TFieldType::ftCurrency);
+    EXPECT_EQ(Table.FieldByName("PERIOD").Size(), 6);
+}
+
+TEST_P(TableTest, ExclusiveOpenRefusedWhileAnotherDatasetHoldsTheTable) {
+    Table.Open();
+    TDbTable other("other");
+    other.SetConnection(&Conn);
+    other.SetTableName("PEOPLE");
+    other.SetExclusive(true);
+    EXPECT_THROW(other.Open(), db::EDbDatabaseError);
+    {
+        TDbTable shared("shared");
+        shared.SetConnection(&Conn);
+        shared.SetTableName("PEOPLE");
+        shared.Open();
+        EXPECT_THROW(Table.PackTable(), db::EDbDatabaseError) << "packing needs the table alone";
+    }
+    Table.PackTable();
+    Table.Close();
+    other.Open();
+    EXPECT_THROW(Table.Open(), db::EDbDatabaseError);  // held exclusively
+    db::TDbQuery q("q");
+    q.SetConnection(&Conn);
+    q.SQL().Add("SELECT * FROM PEOPLE");
+    EXPECT_THROW(q.Open(), db::EDbDatabaseError);
+    other.PackTable();
+    other.Close();
+    Table.Open();
+}
+
+TEST_P(TableTest, BeforeAndAfterOpenHandlersRunInOrder) {
+    std::vector<std::string> calls;
+    Table.BeforeOpen = [&](db::TDataSet& d) { calls.push_back(d.Active() ? "before-open" : "before"); };
+    Table.AfterOpen = [&](db::TDataSet& d) { calls.push_back(d.Active() ? "after" : "after-closed"); };
+    Table.Open();
+    EXPECT_EQ(calls, (std::vector<std::string>{"before", "after"}));
+}
+
+TEST_P(TableTest, LookupFieldShowsResultOfAnotherTable) {
+    db::TTableDef companies;
+    companies.Name = "COMPANIES";
+    companies.Fields = {{"COMPANY_CODE", db::TFieldType::ftString, 8, ""},
+                        {"COMPANY_NAME", db::TFieldType::ftString, 40, ""}};
+    companies.Indexes = {{"CODE", {"COMPANY_CODE"}, true}};
+    db::CreateTable(Conn, companies);
+    TDbTable comp("comp");
+    comp.SetConnection(&Conn);
+    comp.SetTableName("COMPANIES");
+    comp.Open();
+    comp.Append();
+    comp.FieldByName("COMPANY_CODE").SetAsString("E1");
+    comp.FieldByName("COMPANY_NAME").SetAsString("A rather long company name here");
+    comp.Post();
+    Table.AddLookupField("DESC", "EMPCODE", comp, "COMPANY_CODE", "COMPANY_NAME", 10);
+    Table.Open();
+    AddRow(Table, "E1", "202401", "1", 1);
+    AddRow(Table, "E9", "202401", "1", 2);
+    Table.First();
+    EXPECT_EQ(Table.FieldByName("DESC").AsString(), "A rather l");
+    Table.Next();
+    EXPECT_EQ(Table.FieldByName("DESC").AsString(), "");
+    EXPECT_EQ(comp.FieldByName("COMPANY_CODE").AsString(), "E1");  // lookup does not move it
+}
+
+TEST_P(TableTest, MissingTableIsAnErrorNamingTableAndDatabase) {
+    TDbTable t("t");
+    t.SetConnection(&Conn);
+    t.SetTableName("NOSUCH");
+    try {
+        t.Open();
+        FAIL();
+    } catch (const db::EDbDatabaseError& e) {
+        EXPECT_EQ(e.Code(), db::TDbErrorCode::TableNotFound);
+        EXPECT_NE(std::string(e.what()).find("NOSUCH"), std::string::npos);
+        EXPECT_NE(std::string(e.what()).find(Dir.Str()), std::string::npos);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(BothKinds, TableTest, ::testing::Values(false, true),
+                         [](const auto& p) { return p.param ? "Dictionary" : "FreeTables"; });
+
+}  // namespace
