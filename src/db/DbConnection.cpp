@@ -36,6 +36,8 @@ std::string NormalizePath(std::string_view path) {
     return out;
 }
 
+void FlushPendingWrites() noexcept { detail::WriteGroups::CommitAll(); }
+
 TDbConnection::TDbConnection(std::string name)
     : m_name(std::move(name)), m_impl(std::make_unique<detail::ConnectionImpl>()) {}
 
@@ -142,6 +144,7 @@ void ConnectionImpl::Connect(const std::string& connectPath, bool dictionary,
 }
 
 void ConnectionImpl::Disconnect() {
+    WriteGroups::CommitAll();
     m_dict.reset();
     m_connected = false;
     ++m_epoch;

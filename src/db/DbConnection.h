@@ -72,6 +72,10 @@ private:
     std::vector<TDataSet*> m_dataSets;
 };
 
+// Commits every posted record still held in a commit group (the end of a run calls it; tables,
+// connections and errors do it on their own).
+void FlushPendingWrites() noexcept;
+
 // Paths as the system forms them: "\" and "/" both separate, repeated separators count as one.
 // Returns the path in the machine's own form.
 std::string NormalizePath(std::string_view path);

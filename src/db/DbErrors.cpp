@@ -1,6 +1,8 @@
 // Errors of the database layer; texts are cut to the 600 characters an operator is shown.
 #include "db/DbErrors.h"
 
+#include "db/Sqlite.h"
+
 namespace peltorn::db {
 
 namespace {
@@ -10,7 +12,10 @@ std::string Cut(const std::string& message) {
 }
 }  // namespace
 
-EDbError::EDbError(const std::string& message) : std::runtime_error(Cut(message)) {}
+// Posted records are committed before any error leaves the layer (see WriteGroups).
+EDbError::EDbError(const std::string& message) : std::runtime_error(Cut(message)) {
+    detail::WriteGroups::CommitAll();
+}
 
 EDbDatabaseError::EDbDatabaseError(TDbErrorCode code, const std::string& message)
     : EDbError(message), m_code(code) {}

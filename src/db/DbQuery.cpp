@@ -190,6 +190,13 @@ public:
     Stmt& Prepare(const std::string& sql) {
         auto tables = ReferencedTables(sql);
         Locks.clear();
+        // Posts still held in a commit group are written before a statement reads the file.
+        if (Conn.Dictionary()) WriteGroups::CommitFile(Conn.Path());
+        for (const auto& t : tables)
+            if (!Conn.Dictionary() && t != "SYSTEM") {
+                std::string file = Conn.TableFile(t);
+                if (!file.empty()) WriteGroups::CommitFile(file);
+            }
         for (const auto& t : tables) {
             if (t == "SYSTEM") {
                 RefreshSystemColumns();
@@ -290,6 +297,7 @@ void QueryCursor::AlterColumn(const AlterColumnStatement& a) {
         Attach(table, lockFile, {table});
         schema = table;
     }
+    WriteGroups::CommitFile(lockFile);
     TableLock lock(lockFile, lockName, true, Conn.What());
     TTableDef def = ReadTableDefFrom(*H, schema, lockName);
     TTableDef rebuilt = def;

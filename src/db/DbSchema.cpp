@@ -195,6 +195,7 @@ int SystemFieldTypeCode(TFieldType type) {
 }  // namespace detail
 
 void CreateTable(TDbConnection& connection, const TTableDef& def) {
+    detail::WriteGroups::CommitAll();
     connection.Connect();
     auto& impl = connection.Impl();
     if (impl.TableExists(def.Name)) {
@@ -234,6 +235,7 @@ void CreateTable(TDbConnection& connection, const TTableDef& def) {
 }
 
 std::vector<std::string> ListTables(TDbConnection& connection) {
+    detail::WriteGroups::CommitAll();
     connection.Connect();
     auto& impl = connection.Impl();
     if (impl.Dictionary()) return detail::TableNamesIn(impl.DictHandle(), "main");
@@ -251,6 +253,7 @@ std::vector<std::string> ListTables(TDbConnection& connection) {
 
 TTableDef ReadTableDef(TDbConnection& connection, const std::string& table,
                        const std::string& password) {
+    detail::WriteGroups::CommitAll();
     connection.Connect();
     auto& impl = connection.Impl();
     if (impl.Dictionary()) return detail::ReadTableDefFrom(impl.DictHandle(), "main", table);

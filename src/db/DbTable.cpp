@@ -231,7 +231,11 @@ public:
 
     // Runs the selection and makes its first accepted record current. Returns false (and leaves
     // the current record as it was) when there is none.
+    // Another handle's uncommitted posts into this file must be written before this one reads.
+    void Sync() const { WriteGroups::CommitFile(File, H); }
+
     bool SeekFirst(const std::vector<std::string>& conds, const std::vector<TDbValue>& params, bool desc) {
+        Sync();
         bool handler = T.m_filtered && T.OnFilterRecord;
         Stmt& s = H->Prepare(Select(conds, desc, !handler));
         ScopedStmt scoped(s);
@@ -257,6 +261,7 @@ public:
     }
 
     bool LoadRowId(std::int64_t rowid) {
+        Sync();
         Stmt& s = H->Prepare("SELECT " + SelectList + " FROM " + Quoted + " WHERE rowid = ?");
         ScopedStmt scoped(s);
         s.Bind(1, TDbValue(rowid));
@@ -466,6 +471,7 @@ void TDbTable::DoOpen() {
 }
 
 void TDbTable::DoClose() {
+    if (m_cursor && m_cursor->H) detail::WriteGroups::CommitHandle(*m_cursor->H);
     m_cursor.reset();
 }
 
@@ -502,6 +508,7 @@ void TDbTable::EncryptTable() {
                                    c.Conn.What() + ")");
     }
     Post();
+    detail::WriteGroups::CommitAll();
     bool wasExclusive = c.Lock->IsExclusive();
     if (!c.Lock->TryExclusive()) {
         throw EDbDatabaseError(TDbErrorCode::TableInUse,
@@ -556,6 +563,7 @@ void TDbTable::EncryptTable() {
 void TDbTable::FlushFileBuffers() {
     CheckActive();
     Post();
+    if (m_cursor->H) detail::WriteGroups::CommitHandle(*m_cursor->H);
     if (m_cursor->Readable && !m_cursor->Conn.Dictionary()) {
         m_cursor->H->Exec("PRAGMA wal_checkpoint(PASSIVE)");
     }
@@ -564,6 +572,7 @@ void TDbTable::FlushFileBuffers() {
 void TDbTable::PackTable() {
     RequireReadable();
     Post();
+    detail::WriteGroups::CommitAll();
     auto& c = *m_cursor;
     bool wasExclusive = c.Lock->IsExclusive();
     if (!c.Lock->TryExclusive()) {
@@ -654,6 +663,7 @@ int TDbTable::RecordCount() {
     std::vector<std::string> conds;
     std::vector<TDbValue> params;
     m_cursor->BaseWhere(conds, params);
+    m_cursor->Sync();
     if (m_filtered && OnFilterRecord) {
         // Count what the filter handler accepts, without moving the visible cursor.
         auto savedBuffer = m_buffer;
@@ -768,16 +778,14 @@ void TDbTable::DoPost() {
         sql = "UPDATE " + c.Quoted + " SET " + sets + " WHERE rowid = ?";
         params.push_back(TDbValue(c.RowId));
     }
+    detail::WriteGroups::BeforeWrite(*c.H, c.File);
     Stmt& s = c.H->Prepare(sql);
     {
         ScopedStmt scoped(s);
         s.BindAll(params);
-        try {
-            s.Step();
-        } catch (const EDbDatabaseError& e) {
-            throw EDbDatabaseError(e.Code(), std::string(e.what()));
-        }
+        s.Step();
     }
+    detail::WriteGroups::AfterWrite(*c.H);
     std::int64_t rowid = m_state == TDataSetState::dsInsert
                              ? static_cast<std::int64_t>(sqlite3_last_insert_rowid(c.H->Db()))
                              : c.RowId;
@@ -790,11 +798,13 @@ void TDbTable::DoDelete() {
     RequireReadable();
     auto& c = *m_cursor;
     {
+        detail::WriteGroups::BeforeWrite(*c.H, c.File);
         Stmt& s = c.H->Prepare("DELETE FROM " + c.Quoted + " WHERE rowid = ?");
         ScopedStmt scoped(s);
         s.Bind(1, TDbValue(c.RowId));
         s.Step();
     }
+    detail::WriteGroups::AfterWrite(*c.H);
     // The next record becomes current; after the last one the dataset is at its end.
     std::vector<std::string> conds;
     std::vector<TDbValue> params;
@@ -819,6 +829,7 @@ TDbValue TDbTable::LookupResult(const std::vector<std::string>& keyFields,
                                 const std::vector<TDbValue>& values, const std::string& resultField) {
     if (!Active() || !m_cursor || !m_cursor->Readable) return {};
     auto& c = *m_cursor;
+    c.Sync();
     int resultPos = c.FieldPos(resultField);
     if (resultPos < 0) return {};
     std::string sql = "SELECT " + c.Col(resultPos) + " FROM " + c.Quoted;

@@ -5,6 +5,7 @@
 
 #include <openssl/evp.h>
 
+#include <chrono>
 #include <cctype>
 #include <cstring>
 #include <fcntl.h>
@@ -109,6 +110,7 @@ Handle::Handle(const std::string& path, bool create, const std::string& what)
 }
 
 Handle::~Handle() {
+    WriteGroups::CommitHandle(*this);
     m_cache.clear();
     if (m_db) {
         for (sqlite3_stmt* s = sqlite3_next_stmt(m_db, nullptr); s; s = sqlite3_next_stmt(m_db, nullptr)) {
@@ -267,6 +269,83 @@ void TableLock::Share() {
     Set(F_RDLCK);
     m_exclusive = false;
 }
+
+// ---- grouped commits ----
+
+namespace WriteGroups {
+namespace {
+struct Group {
+    Handle* H;
+    std::string File;
+    int Posts = 0;
+    std::chrono::steady_clock::time_point Started;
+};
+std::vector<Group>& Groups() {
+    static std::vector<Group> groups;
+    return groups;
+}
+constexpr int kMaxPosts = 2000;
+constexpr auto kMaxAge = std::chrono::milliseconds(250);
+
+bool Commit(Group& g) noexcept {
+    if (sqlite3_get_autocommit(g.H->Db())) return true;
+    return sqlite3_exec(g.H->Db(), "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+}  // namespace
+
+void BeforeWrite(Handle& handle, const std::string& file) {
+    CommitFile(file, &handle);
+    for (auto& g : Groups())
+        if (g.H == &handle) return;
+    if (!sqlite3_get_autocommit(handle.Db())) return;  // a transaction of the caller's own
+    handle.Exec("BEGIN");
+    Groups().push_back({&handle, file, 0, std::chrono::steady_clock::now()});
+}
+
+void AfterWrite(Handle& handle) {
+    auto& groups = Groups();
+    for (auto it = groups.begin(); it != groups.end(); ++it) {
+        if (it->H != &handle) continue;
+        if (++it->Posts >= kMaxPosts || std::chrono::steady_clock::now() - it->Started >= kMaxAge) {
+            Group g = *it;
+            groups.erase(it);
+            if (!Commit(g)) handle.Fail(sqlite3_errcode(handle.Db()), "committing");
+        }
+        return;
+    }
+}
+
+void CommitFile(const std::string& file, const Handle* except) {
+    auto& groups = Groups();
+    for (auto it = groups.begin(); it != groups.end();) {
+        if (it->File == file && it->H != except) {
+            Group g = *it;
+            it = groups.erase(it);
+            if (!Commit(g)) g.H->Fail(sqlite3_errcode(g.H->Db()), "committing");
+        } else {
+            ++it;
+        }
+    }
+}
+
+void CommitHandle(Handle& handle) {
+    auto& groups = Groups();
+    for (auto it = groups.begin(); it != groups.end(); ++it) {
+        if (it->H == &handle) {
+            Group g = *it;
+            groups.erase(it);
+            Commit(g);
+            return;
+        }
+    }
+}
+
+void CommitAll() noexcept {
+    auto groups = std::move(Groups());
+    Groups().clear();
+    for (auto& g : groups) Commit(g);
+}
+}  // namespace WriteGroups
 
 // ---- attachment registry ----
 

@@ -115,6 +115,27 @@ private:
     bool m_exclusive = false;
 };
 
+// Grouped commits. Posting opens a transaction on the writing handle and leaves it open, so that
+// a run of posts into one table costs one commit instead of one each. The promise that a posted
+// record stays written holds because the group is committed
+//   - before any layer error is raised (every EDbError commits all groups when it is made),
+//   - before any other handle reads or writes the same file, and before any statement names it,
+//   - when the table is closed, its connection disconnected or its handle closed,
+//   - after 2,000 posts or a quarter of a second, whichever comes first,
+//   - and by FlushPendingWrites (db/DbConnection.h), which the run calls at its end.
+namespace WriteGroups {
+// Called before a write on handle for file: opens the group when none is open.
+void BeforeWrite(Handle& handle, const std::string& file);
+// Called after a successful write: commits when the group is large or old enough.
+void AfterWrite(Handle& handle);
+// Commits the group of file unless it belongs to except.
+void CommitFile(const std::string& file, const Handle* except = nullptr);
+// Commits the group of handle, if any.
+void CommitHandle(Handle& handle);
+// Commits every open group; never throws.
+void CommitAll() noexcept;
+}  // namespace WriteGroups
+
 // Process-wide registry of the holders of cached attachments, so that a file that is about to be
 // rewritten (encrypt) can be released everywhere first.
 class AttachmentRegistry {

@@ -1,0 +1,104 @@
+// A posted record stays written: posts are committed in groups, but always before an error
+// leaves the layer, before anybody else reads the table, and when the table is closed.
+#include "DbFixture.h"
+
+#include <sqlcipher/sqlite3.h>
+
+using namespace peltorn;
+using namespace peltorn::test;
+using db::TDbTable;
+
+namespace {
+
+class CommitTest : public DbTest {
+protected:
+    void SetUp() override {
+        MakeFree();
+        db::CreateTable(Conn, PeopleTable());
+        Table.SetConnection(&Conn);
+        Table.SetTableName("PEOPLE");
+        Table.SetIndexFieldNames("EMPCODE;PERIOD;CYCLE");
+        Table.Open();
+    }
+    // Rows as another program sees them (its own connection to the file).
+    int CommittedRows() {
+        sqlite3* db = nullptr;
+        sqlite3_open_v2((Dir.Str() + "/PEOPLE.ADT").c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+        sqlite3_stmt* s = nullptr;
+        sqlite3_prepare_v2(db, "SELECT count(*) FROM PEOPLE", -1, &s, nullptr);
+        int n = sqlite3_step(s) == SQLITE_ROW ? sqlite3_column_int(s, 0) : -1;
+        sqlite3_finalize(s);
+        sqlite3_close(db);
+        return n;
+    }
+    TDbTable Table{"t"};
+};
+
+TEST_F(CommitTest, ErrorLeavingTheLayerCommitsEarlierPosts) {
+    for (int i = 0; i < 5; ++i) AddRow(Table, "E", "202401", "1", i);
+    EXPECT_THROW(Table.FindKey({"a", "b", "c", "d"}), db::EDbDatasetError);
+    EXPECT_EQ(CommittedRows(), 5);
+}
+
+TEST_F(CommitTest, FailedPostLeavesEarlierPostsWrittenAndItselfUnwritten) {
+    db::TTableDef def;
+    def.Name = "UNIQ";
+    def.Fields = {{"NO", db::TFieldType::ftInteger, 0, ""}};
+    def.Indexes = {{"NO", {"NO"}, true}};
+    db::CreateTable(Conn, def);
+    TDbTable u("u");
+    u.SetConnection(&Conn);
+    u.SetTableName("UNIQ");
+    u.Open();
+    for (int no : {1, 2, 3}) {
+        u.Append();
+        u.FieldByName("NO").SetAsInteger(no);
+        u.Post();
+    }
+    u.Append();
+    u.FieldByName("NO").SetAsInteger(2);
+    EXPECT_THROW(u.Post(), db::EDbDatabaseError);
+    u.Cancel();
+    sqlite3* db = nullptr;
+    sqlite3_open_v2((Dir.Str() + "/UNIQ.ADT").c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* s = nullptr;
+    sqlite3_prepare_v2(db, "SELECT count(*) FROM UNIQ", -1, &s, nullptr);
+    ASSERT_EQ(sqlite3_step(s), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int(s, 0), 3);
+    sqlite3_finalize(s);
+    sqlite3_close(db);
+}
+
+TEST_F(CommitTest, AnotherDatasetOrStatementSeesEveryPostedRecord) {
+    for (int i = 0; i < 5; ++i) AddRow(Table, "E", "202401", "1", i);
+    TDbTable other("other");
+    other.SetConnection(&Conn);
+    other.SetTableName("PEOPLE");
+    other.Open();
+    EXPECT_EQ(other.RecordCount(), 5);
+    AddRow(Table, "F", "202401", "1", 9);
+    db::TDbQuery q("q");
+    q.SetConnection(&Conn);
+    q.SQL().Add("SELECT count(*) AS N FROM PEOPLE");
+    q.Open();
+    EXPECT_EQ(q.FieldByName("N").AsInteger(), 6);
+    // And the first table, writing again after the other one read, is not held up.
+    AddRow(Table, "G", "202401", "1", 10);
+    other.First();
+    EXPECT_EQ(other.RecordCount(), 7);
+}
+
+TEST_F(CommitTest, ClosingTheTableOrFlushingCommits) {
+    AddRow(Table, "E", "202401", "1", 1);
+    Table.FlushFileBuffers();
+    EXPECT_EQ(CommittedRows(), 1);
+    AddRow(Table, "E", "202401", "1", 2);
+    Table.Close();
+    EXPECT_EQ(CommittedRows(), 2);
+    Table.Open();
+    AddRow(Table, "E", "202401", "1", 3);
+    db::FlushPendingWrites();
+    EXPECT_EQ(CommittedRows(), 3);
+}
+
+}  // namespace
