@@ -348,3 +348,101 @@ INSTANTIATE_TEST_SUITE_P(BothKinds, TableTest, ::testing::Values(false, true),
                          [](const auto& p) { return p.param ? "Dictionary" : "FreeTables"; });
 
 }  // namespace
+
+namespace {
+
+class CursorEdgeTest : public DbTest {
+protected:
+    void SetUp() override {
+        MakeFree();
+        db::CreateTable(Conn, PeopleTable());
+        Table.SetConnection(&Conn);
+        Table.SetTableName("PEOPLE");
+    }
+    TDbTable Table{"Table"};
+};
+
+TEST_F(CursorEdgeTest, NullKeysSortFirstAndAreWalkedOnceEach) {
+    Table.SetIndexFieldNames("EMPCODE;PERIOD;CYCLE");
+    Table.Open();
+    AddRow(Table, "B", "202401", "1", 1);
+    Table.Append();  // EMPCODE and PERIOD left null
+    Table.FieldByName("SEQ").SetAsInteger(2);
+    Table.Post();
+    Table.Append();
+    Table.FieldByName("EMPCODE").SetAsString("A");
+    Table.FieldByName("SEQ").SetAsInteger(3);
+    Table.Post();
+    Table.Append();
+    Table.FieldByName("SEQ").SetAsInteger(4);
+    Table.Post();
+    EXPECT_EQ(Seqs(Table), (std::vector<int>{2, 4, 3, 1}));
+    // Backwards as well.
+    std::vector<int> back;
+    for (Table.Last(); !Table.Bof(); Table.Prior()) back.push_back(Table.FieldByName("SEQ").AsInteger());
+    EXPECT_EQ(back, (std::vector<int>{1, 3, 4, 2}));
+}
+
+TEST_F(CursorEdgeTest, IndexByNameTakesAllItsFieldsAsKey) {
+    db::TTableDef def;
+    def.Name = "LEAVE";
+    def.Fields = {{"EMPCODE", db::TFieldType::ftString, 12, ""},
+                  {"START_DATE", db::TFieldType::ftDate, 0, ""},
+                  {"LEAVE_CODE", db::TFieldType::ftString, 8, ""},
+                  {"ID", db::TFieldType::ftInteger, 0, ""}};
+    def.Indexes = {{"EMPCODE", {"EMPCODE", "START_DATE", "LEAVE_CODE", "ID"}, false}};
+    db::CreateTable(Conn, def);
+    TDbTable t("t");
+    t.SetConnection(&Conn);
+    t.SetTableName("LEAVE");
+    t.SetIndexName("EMPCODE");
+    t.Open();
+    t.Append();
+    t.FieldByName("EMPCODE").SetAsString("E1");
+    t.FieldByName("START_DATE").SetAsDateTime(db::EncodeDate(2024, 3, 5));
+    t.FieldByName("LEAVE_CODE").SetAsString("AL");
+    t.FieldByName("ID").SetAsInteger(7);
+    t.Post();
+    // Key values are texts, converted to the fields' types (the date by the date format).
+    EXPECT_TRUE(t.FindKey({"E1", "05/03/2024", "AL", "7"}));
+    EXPECT_FALSE(t.FindKey({"E1", "06/03/2024", "AL", "7"}));
+    EXPECT_THROW(t.FindKey({"E1", "05/03/2024", "AL", "7", "x"}), db::EDbDatasetError);
+    EXPECT_THROW(t.FindKey({"E1", "05/03/2024", "AL", "seven"}), db::EDbDatasetError);
+}
+
+TEST_F(CursorEdgeTest, AutoIncrementIsNumberedWhenLeftEmpty) {
+    db::TTableDef def;
+    def.Name = "BNK";
+    def.Fields = {{"NAME", db::TFieldType::ftString, 8, ""}, {"TRXID", db::TFieldType::ftAutoInc, 0, ""}};
+    db::CreateTable(Conn, def);
+    TDbTable t("t");
+    t.SetConnection(&Conn);
+    t.SetTableName("BNK");
+    t.Open();
+    t.Append();
+    t.FieldByName("NAME").SetAsString("a");
+    t.Post();
+    EXPECT_EQ(t.FieldByName("TRXID").AsInteger(), 1);
+    t.Append();
+    t.FieldByName("TRXID").SetAsInteger(40);
+    t.Post();
+    t.Append();
+    t.Post();
+    EXPECT_EQ(t.FieldByName("TRXID").AsInteger(), 41);
+}
+
+TEST_F(CursorEdgeTest, CancelRestoresTheStoredRecord) {
+    Table.Open();
+    AddRow(Table, "E1", "202401", "1", 1, 10);
+    Table.Edit();
+    Table.FieldByName("AMOUNT").SetAsFloat(99);
+    Table.Cancel();
+    EXPECT_EQ(Table.FieldByName("AMOUNT").AsFloat(), 10.0);
+    Table.Append();
+    Table.FieldByName("SEQ").SetAsInteger(5);
+    Table.Cancel();
+    EXPECT_EQ(Table.FieldByName("SEQ").AsInteger(), 1);
+    EXPECT_EQ(Table.RecordCount(), 1);
+}
+
+}  // namespace
