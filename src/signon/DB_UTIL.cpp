@@ -28,9 +28,11 @@ std::string AdminPasswordForMark(const std::optional<std::string>& mark) {
     return kAdminPassword;
 }
 
-// No failure is handled here: when PAYPARA cannot be opened the database layer's error passes
-// to the caller, with the connection disconnected under the maintenance user and password, and
-// password holding the free-table password.
+// When PAYPARA cannot be opened the database layer's error passes to the caller unchanged, with
+// the connection disconnected under the maintenance user and password, and password holding the
+// free-table password. A missing PAYPARA fails only after the open has connected the database as
+// the maintenance user, so the connection is disconnected again before the error goes on: no
+// maintenance session is left open behind a failed sign-on.
 void SelectAdminLogin(db::TDbConnection& connection, db::TDbTable& paraTable,
                       std::string_view signOnFlag, std::string& password) {
     password = kFreeTablePassword;
@@ -43,7 +45,16 @@ void SelectAdminLogin(db::TDbConnection& connection, db::TDbTable& paraTable,
     paraTable.Close();
     paraTable.SetTableName(kParaTableName);
     paraTable.SetExclusive(false);
-    paraTable.Open();
+    try {
+        paraTable.Open();
+    } catch (...) {
+        try {
+            connection.Disconnect();
+        } catch (...) {
+            // The open's own error is the one the caller must see.
+        }
+        throw;
+    }
 
     password = kAdminPassword;
     std::optional<std::string> mark;

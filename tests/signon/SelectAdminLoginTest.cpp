@@ -141,13 +141,15 @@ TEST_F(SelectAdminLoginTest, RefusedMaintenanceLoginPassesAndConnectionStaysDisc
     EXPECT_FALSE(conn.IsConnected());
 }
 
-TEST_F(SelectAdminLoginTest, MissingPayparaTableErrorPasses) {
+TEST_F(SelectAdminLoginTest, MissingPayparaTableErrorPassesAndConnectionIsDisconnected) {
     const std::string path = (dir / "EMPTY.ADD").string();
     db::CreateDictionary(path, {{kMaintenanceUser, MaintenancePassword()},
                                 {kAdminUser, kAdminPassword}});
     conn.SetConnectPath(path);
     paraTable.SetConnection(&conn);
     ExpectFailedSignOn(conn, paraTable);
+    // The open had connected the database as the maintenance user; that session is closed.
+    EXPECT_FALSE(conn.IsConnected());
 }
 
 TEST(AdminPasswordForMarkTest, OnlyMark2018AndNoMarkKeepTheFreeTablePassword) {
