@@ -1,17 +1,393 @@
-// peltorn db: not yet available in this build.
+// peltorn db: the administrator's database tool. It creates the main database and company
+// databases from the schema catalogue, lists tables and their fields, moves rows in and out as
+// CSV, runs single statements through the database layer exactly as the program would, encrypts
+// free tables and produces stored ciphertexts for passwords.
+//
+//   peltorn db create-main DIR
+//   peltorn db create-company PATH [--version-mark MARK]
+//   peltorn db tables PATH
+//   peltorn db fields PATH TABLE
+//   peltorn db export PATH TABLE
+//   peltorn db import PATH TABLE FILE          (FILE "-" reads standard input)
+//   peltorn db sql PATH STATEMENT [--param NAME=VALUE ...]
+//   peltorn db encrypt PATH TABLE
+//   peltorn db is-encrypted PATH TABLE
+//   peltorn db cipher-password TEXT KEY
+// Every subcommand takes --user/--password (data dictionaries; user "ADSSYS" by default) and
+// --table-password (encrypted free tables; given to tables and statements alike).
+//
+// A failure prints one line "error: <text>" on standard error and exits 1, and leaves the
+// databases as they were: import checks the whole file before it writes a row, and removes the
+// rows it added when the database refuses one.
 #include "cli/Commands.h"
+#include "cli/DbCsv.h"
 
+#include "db/Db.h"
+#include "signon/Credentials.h"
+#include "signon/EncryptionUtils.h"
+#include "startup/MakeDatabases.h"
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
 #include <iostream>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
 
 namespace peltorn::cli {
 
-void RegisterDbCommands(CLI::App& app, int& exitCode) {
-    auto* cmd = app.add_subcommand("db", "not yet available");
-    cmd->allow_extras();
-    cmd->callback([&exitCode] {
-        std::cerr << "error: peltorn db is not yet available" << std::endl;
+namespace {
+
+struct TDbOptions {
+    std::string Path;
+    std::string Table;
+    std::string User = signon::kAdminUser;
+    std::string Password;
+    std::string TablePassword;
+    std::string File;
+    std::string Statement;
+    std::vector<std::string> Params;
+    std::string VersionMark = kDefaultVersionMark;
+    std::string Text;
+    std::string Key;
+};
+
+std::string Upper(std::string_view s) {
+    std::string out(s);
+    std::transform(out.begin(), out.end(), out.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return out;
+}
+
+// Runs body; any failure becomes one line "error: <text>" and exit code 1.
+void RunGuarded(int& exitCode, const std::function<void()>& body) {
+    try {
+        body();
+        std::cout.flush();
+        exitCode = 0;
+    } catch (const std::exception& e) {
+        std::string text = e.what();
+        std::replace(text.begin(), text.end(), '\n', ' ');
+        std::replace(text.begin(), text.end(), '\r', ' ');
+        std::cerr << "error: " << text << std::endl;
         exitCode = 1;
+    }
+}
+
+// Connects conn to the database at path with the credentials of the options.
+void Connect(db::TDbConnection& conn, const TDbOptions& o) {
+    conn.SetConnectPath(o.Path);
+    if (conn.IsDictionaryConn()) {
+        conn.Username = o.User;
+        conn.Password = o.Password;
+    }
+    conn.Connect();
+}
+
+// Opens the table of the options in natural order, with the table password when one is given.
+void OpenTable(db::TDbTable& table, db::TDbConnection& conn, const TDbOptions& o) {
+    table.SetConnection(&conn);
+    table.SetTableName(o.Table);
+    table.EncryptionPassword = o.TablePassword;
+    table.Open();
+}
+
+std::vector<std::string> FieldTexts(db::TDataSet& ds) {
+    std::vector<std::string> cells;
+    for (int i = 0; i < ds.FieldCount(); ++i) cells.push_back(FieldText(ds.Fields(i)));
+    return cells;
+}
+
+std::vector<std::string> FieldNames(db::TDataSet& ds) {
+    std::vector<std::string> names;
+    for (int i = 0; i < ds.FieldCount(); ++i) names.push_back(ds.Fields(i).FieldName());
+    return names;
+}
+
+// Writes every row of an open dataset as CSV with a header. The first row is read before the
+// header is written, so that a refused read (an encrypted table without its password) prints
+// nothing on standard output.
+void WriteCsv(db::TDataSet& ds) {
+    ds.First();
+    std::ostringstream head;
+    WriteCsvRow(head, FieldNames(ds));
+    std::vector<std::string> first;
+    if (!ds.Eof()) first = FieldTexts(ds);
+    std::cout << head.str();
+    if (ds.Eof()) return;
+    WriteCsvRow(std::cout, first);
+    for (ds.Next(); !ds.Eof(); ds.Next()) WriteCsvRow(std::cout, FieldTexts(ds));
+}
+
+// ---- the subcommands ----
+
+void DoTables(const TDbOptions& o) {
+    db::TDbConnection conn("db");
+    Connect(conn, o);
+    for (const auto& name : db::ListTables(conn)) std::cout << name << '\n';
+}
+
+void DoFields(const TDbOptions& o) {
+    db::TDbConnection conn("db");
+    Connect(conn, o);
+    db::TTableDef def = db::ReadTableDef(conn, o.Table, o.TablePassword);
+    for (const auto& f : def.Fields)
+        std::cout << f.Name << ' ' << db::FieldTypeName(f.Type) << ' ' << f.Size << '\n';
+    for (const auto& idx : def.Indexes) {
+        std::string fields;
+        for (const auto& f : idx.Fields) fields += (fields.empty() ? "" : ";") + f;
+        std::cout << "INDEX " << idx.Name << ' ' << fields << (idx.Unique ? " UNIQUE" : "") << '\n';
+    }
+}
+
+void DoExport(const TDbOptions& o) {
+    db::TDbConnection conn("db");
+    Connect(conn, o);
+    db::TDbTable table("export");
+    OpenTable(table, conn, o);
+    WriteCsv(table);
+}
+
+std::string ReadInput(const std::string& file) {
+    std::ostringstream text;
+    if (file == "-") {
+        text << std::cin.rdbuf();
+        return text.str();
+    }
+    std::ifstream in(file, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + file);
+    text << in.rdbuf();
+    return text.str();
+}
+
+void DoImport(const TDbOptions& o) {
+    std::vector<TCsvRow> rows = ParseCsv(ReadInput(o.File));
+    if (rows.empty()) throw std::runtime_error(o.File + " is empty: a header row is expected");
+
+    db::TDbConnection conn("db");
+    Connect(conn, o);
+    db::TDbTable table("import");
+    OpenTable(table, conn, o);
+    const db::TTableDef& def = table.TableDef();
+
+    // The header: every column must name a field of the table, once.
+    const TCsvRow& header = rows.front();
+    std::vector<const db::TFieldDef*> columns;
+    for (const auto& name : header.Cells) {
+        const db::TFieldDef* field = def.FindField(name);
+        if (!field) {
+            throw std::runtime_error("row 1, column '" + name + "': table " + o.Table +
+                                     " has no such field; nothing was imported");
+        }
+        if (std::find(columns.begin(), columns.end(), field) != columns.end()) {
+            throw std::runtime_error("row 1, column '" + name +
+                                     "': the column is named twice; nothing was imported");
+        }
+        columns.push_back(field);
+    }
+
+    // Check every row before anything is written.
+    for (std::size_t r = 1; r < rows.size(); ++r) {
+        const TCsvRow& row = rows[r];
+        if (row.Cells.size() != columns.size()) {
+            throw std::runtime_error("row " + std::to_string(row.Row) + " has " +
+                                     std::to_string(row.Cells.size()) + " cells, the header " +
+                                     std::to_string(columns.size()) + "; nothing was imported");
+        }
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+            try {
+                AssignFieldText(*columns[c], row.Cells[c], nullptr);
+            } catch (const std::runtime_error& e) {
+                throw std::runtime_error("row " + std::to_string(row.Row) + ", column " +
+                                         columns[c]->Name + ": " + e.what() +
+                                         "; nothing was imported");
+            }
+        }
+    }
+
+    // Write. Should the database refuse a row (a key violation, a password), the rows added
+    // before it are removed again: appended rows are the last ones in natural order.
+    int added = 0;
+    std::size_t r = 1;
+    try {
+        for (; r < rows.size(); ++r) {
+            table.Append();
+            for (std::size_t c = 0; c < columns.size(); ++c)
+                AssignFieldText(*columns[c], rows[r].Cells[c], &table.FieldByName(columns[c]->Name));
+            table.Post();
+            ++added;
+        }
+    } catch (const std::exception& e) {
+        std::string text = "row " + std::to_string(rows[r].Row) + ": " + e.what();
+        try {
+            if (table.State() != db::TDataSetState::dsBrowse) table.Cancel();
+            for (; added > 0; --added) {
+                table.Last();
+                table.Delete();
+            }
+            text += "; nothing was imported";
+        } catch (const std::exception& undo) {
+            text += "; " + std::to_string(added) +
+                    " rows added before it could not be removed again: " + undo.what();
+        }
+        throw std::runtime_error(text);
+    }
+    table.Close();
+    std::cout << added << " rows imported\n";
+}
+
+// The statement's first word after blanks and opening brackets.
+bool IsSelect(const std::string& statement) {
+    std::size_t i = statement.find_first_not_of(" \t\r\n(");
+    if (i == std::string::npos) return false;
+    std::size_t j = i;
+    while (j < statement.size() && std::isalpha(static_cast<unsigned char>(statement[j]))) ++j;
+    return Upper(statement.substr(i, j - i)) == "SELECT";
+}
+
+void DoSql(const TDbOptions& o) {
+    db::TDbConnection conn("db");
+    Connect(conn, o);
+    db::TDbQuery query("sql");
+    query.SetConnection(&conn);
+    query.SQL().Add(o.Statement);
+    if (!o.TablePassword.empty() && !conn.IsDictionaryConn())
+        query.EnableEncryption(o.TablePassword);
+    for (const auto& p : o.Params) {
+        auto eq = p.find('=');
+        if (eq == std::string::npos || eq == 0)
+            throw std::runtime_error("--param " + p + ": expected NAME=VALUE");
+        query.ParamByName(p.substr(0, eq)).SetAsString(p.substr(eq + 1));
+    }
+    if (IsSelect(o.Statement)) {
+        query.Open();
+        WriteCsv(query);
+        query.Close();
+    } else {
+        query.ExecSQL();
+        std::cout << query.RowsAffected() << '\n';
+    }
+}
+
+void DoEncrypt(const TDbOptions& o) {
+    if (o.TablePassword.empty())
+        throw std::runtime_error("encrypting table " + o.Table + " needs --table-password");
+    db::TDbConnection conn("db");
+    Connect(conn, o);
+    if (conn.IsDictionaryConn()) {
+        throw std::runtime_error("table " + o.Table + " belongs to the data dictionary " + o.Path +
+                                 ": only free tables are encrypted");
+    }
+    db::TDbTable table("encrypt");
+    table.SetConnection(&conn);
+    table.SetTableName(o.Table);
+    table.Open();
+    if (table.IsTableEncrypted())
+        throw std::runtime_error("table " + o.Table + " is encrypted already");
+    table.EnableEncryption(o.TablePassword);
+    table.EncryptTable();
+    table.Close();
+}
+
+void DoIsEncrypted(const TDbOptions& o) {
+    db::TDbConnection conn("db");
+    Connect(conn, o);
+    db::TDbTable table("encrypted");
+    table.SetConnection(&conn);
+    table.SetTableName(o.Table);
+    table.Open();
+    std::cout << (table.IsTableEncrypted() ? "yes" : "no") << '\n';
+}
+
+// ---- registration ----
+
+void AddCredentials(CLI::App* cmd, TDbOptions& o) {
+    cmd->add_option("--user", o.User, "user name for a data dictionary (default ADSSYS)");
+    cmd->add_option("--password", o.Password, "password for a data dictionary");
+    cmd->add_option("--table-password", o.TablePassword, "password of encrypted free tables");
+}
+
+CLI::App* AddCommand(CLI::App* db, const char* name, const char* help, TDbOptions& o,
+                     int& exitCode, void (*body)(const TDbOptions&)) {
+    auto* cmd = db->add_subcommand(name, help);
+    AddCredentials(cmd, o);
+    cmd->callback([&exitCode, &o, body] { RunGuarded(exitCode, [&] { body(o); }); });
+    return cmd;
+}
+
+// Wrong usage of a db subcommand prints the error and that subcommand's usage text; wrong usage
+// elsewhere keeps the tool's usual short message.
+void UseDbUsageText(CLI::App& app) {
+    app.failure_message([](const CLI::App* root, const CLI::Error& e) -> std::string {
+        const CLI::App* deepest = root;
+        bool inDb = false;
+        for (;;) {
+            auto subs = deepest->get_subcommands();
+            if (subs.empty()) break;
+            deepest = subs.front();
+            if (deepest->get_parent() == root && deepest->get_name() == "db") inDb = true;
+        }
+        if (!inDb) return CLI::FailureMessage::simple(root, e);
+        return std::string(e.what()) + "\n" + deepest->help();
     });
+}
+
+}  // namespace
+
+void RegisterDbCommands(CLI::App& app, int& exitCode) {
+    UseDbUsageText(app);
+    // The options live as long as the application; only one subcommand runs.
+    static TDbOptions o;
+    auto* db = app.add_subcommand("db", "create and inspect the installation's databases");
+    db->require_subcommand(1);
+
+    auto* cmd = AddCommand(db, "create-main", "create the main database (MCOMPANY, MERGRHD, MERGEDTL)",
+                           o, exitCode, [](const TDbOptions& opt) { CreateMainDatabase(opt.Path); });
+    cmd->add_option("DIR", o.Path, "folder of the main database")->required();
+
+    cmd = AddCommand(db, "create-company", "create an empty company database", o, exitCode,
+                     [](const TDbOptions& opt) { CreateCompanyDatabase(opt.Path, opt.VersionMark); });
+    cmd->add_option("PATH", o.Path, "folder of free tables, or a .ADD file")->required();
+    cmd->add_option("--version-mark", o.VersionMark, "PAYPARA.DBVERSION of the new database");
+
+    cmd = AddCommand(db, "tables", "list the tables", o, exitCode, DoTables);
+    cmd->add_option("PATH", o.Path, "database")->required();
+
+    cmd = AddCommand(db, "fields", "list a table's fields and indexes", o, exitCode, DoFields);
+    cmd->add_option("PATH", o.Path, "database")->required();
+    cmd->add_option("TABLE", o.Table, "table")->required();
+
+    cmd = AddCommand(db, "export", "write a table as CSV to standard output", o, exitCode, DoExport);
+    cmd->add_option("PATH", o.Path, "database")->required();
+    cmd->add_option("TABLE", o.Table, "table")->required();
+
+    cmd = AddCommand(db, "import", "append the rows of a CSV file to a table", o, exitCode, DoImport);
+    cmd->add_option("PATH", o.Path, "database")->required();
+    cmd->add_option("TABLE", o.Table, "table")->required();
+    cmd->add_option("FILE", o.File, "CSV file with a header row (- for standard input)")->required();
+
+    cmd = AddCommand(db, "sql", "run one statement; a SELECT prints CSV", o, exitCode, DoSql);
+    cmd->add_option("PATH", o.Path, "database")->required();
+    cmd->add_option("STATEMENT", o.Statement, "the statement")->required();
+    cmd->add_option("--param", o.Params, "a statement parameter, NAME=VALUE (repeatable)");
+
+    cmd = AddCommand(db, "encrypt", "encrypt a free table with --table-password", o, exitCode,
+                     DoEncrypt);
+    cmd->add_option("PATH", o.Path, "folder of free tables")->required();
+    cmd->add_option("TABLE", o.Table, "table")->required();
+
+    cmd = AddCommand(db, "is-encrypted", "print yes when the table is encrypted, else no", o,
+                     exitCode, DoIsEncrypted);
+    cmd->add_option("PATH", o.Path, "database")->required();
+    cmd->add_option("TABLE", o.Table, "table")->required();
+
+    cmd = AddCommand(db, "cipher-password", "print the stored ciphertext of a password", o,
+                     exitCode, [](const TDbOptions& opt) {
+                         std::cout << signon::EncryptHexString(opt.Text, opt.Key) << '\n';
+                     });
+    cmd->add_option("TEXT", o.Text, "the password")->required();
+    cmd->add_option("KEY", o.Key, "the key text")->required();
 }
 
 }  // namespace peltorn::cli
