@@ -8,6 +8,7 @@
 // Tables whose columns carry no rule of the merge (general ledger, leave, masters) get their
 // named key fields set and every other field filled with plain, deterministic values by type.
 #include "startup/DemoCompany.h"
+#include "startup/DemoTableWriter.h"
 
 #include "signon/Credentials.h"
 
@@ -21,8 +22,6 @@ namespace peltorn::demo {
 
 using db::TDbConnection;
 using db::TDbTable;
-using db::TField;
-using db::TFieldType;
 
 namespace {
 
@@ -93,8 +92,6 @@ const std::vector<std::string> kEncryptedPeriodTables = {
 const std::vector<std::string> kGLTables = {"GLBODY", "GLCODE",   "GLDETAIL", "GLLINE",
                                             "GLMAP",  "GLTYPE",  "GLHEADER", "GLPARA"};
 
-using Cents = std::int64_t;
-
 Cents Percent(Cents amount, double percent) {
     return std::llround(static_cast<double>(amount) * percent / 100.0);
 }
@@ -112,113 +109,6 @@ std::string Month2(int month) {
     std::snprintf(text, sizeof text, "%02d", month);
     return text;
 }
-
-// ---- writing rows ---------------------------------------------------------------------------
-
-// One table of a company database, open for appending. Row() starts a record, the setters fill
-// it (a field the table lacks raises the layer's "Field not found"), Post() writes it. With generic filling, every field is first given a plain value of its
-// type, so that tables the merge only copies hold no empty columns.
-class TTableWriter {
-public:
-    TTableWriter(TDbConnection& connection, const std::string& table, int year)
-        : m_table(table), m_year(year) {
-        m_table.SetConnection(&connection);
-        m_table.SetTableName(table);
-        m_table.Open();
-    }
-    TTableWriter& Row(bool generic = false) {
-        m_table.Append();
-        ++m_rows;
-        if (generic) FillGeneric();
-        return *this;
-    }
-    TTableWriter& Text(std::string_view field, std::string_view value) {
-        m_table.FieldByName(field).SetAsString(value);
-        return *this;
-    }
-    TTableWriter& Int(std::string_view field, int value) {
-        m_table.FieldByName(field).SetAsInteger(value);
-        return *this;
-    }
-    TTableWriter& Float(std::string_view field, double value) {
-        m_table.FieldByName(field).SetAsFloat(value);
-        return *this;
-    }
-    TTableWriter& Money(std::string_view field, Cents value) {
-        m_table.FieldByName(field).SetAsCurrency(db::TCurrency::FromUnits(value * 100));
-        return *this;
-    }
-    TTableWriter& Date(std::string_view field, int year, int month, int day) {
-        m_table.FieldByName(field).SetAsDateTime(db::EncodeDate(year, month, day));
-        return *this;
-    }
-    TTableWriter& Null(std::string_view field) {
-        m_table.FieldByName(field).Clear();
-        return *this;
-    }
-    // The employee-code field of the table, whichever of the three names it uses.
-    TTableWriter& Employee(std::string_view code) {
-        for (const char* name : {"EMPCODE", "EMP_NO", "EMP_CODE"})
-            if (TField* f = m_table.FindField(name)) f->SetAsString(code);
-        return *this;
-    }
-    void Post() { m_table.Post(); }
-    int Rows() const { return m_rows; }
-
-private:
-    void FillGeneric() {
-        const int n = m_rows;
-        for (int i = 0; i < m_table.FieldCount(); ++i) {
-            TField& f = m_table.Fields(i);
-            const std::string& name = f.FieldName();
-            switch (f.DataType()) {
-            case TFieldType::ftString: {
-                std::string text;
-                if (name.find("DESC") != std::string::npos || name.find("NAME") != std::string::npos ||
-                    name.find("REMARK") != std::string::npos) {
-                    text = "Demo " + name + " " + std::to_string(n);
-                } else if (f.Size() == 1) {
-                    text = "N";
-                } else {
-                    std::string stem;
-                    for (char c : name)
-                        if (c != '_' && stem.size() < 3) stem += c;
-                    text = stem + std::to_string(n);
-                }
-                f.SetAsString(text);
-                break;
-            }
-            case TFieldType::ftSmallint:
-            case TFieldType::ftInteger:
-                f.SetAsInteger(n);
-                break;
-            case TFieldType::ftFloat:
-            case TFieldType::ftCurrency:
-                f.SetAsFloat(((n * 37) % 97 + 1) * 5.25);
-                break;
-            case TFieldType::ftDate:
-            case TFieldType::ftDateTime:
-                f.SetAsDateTime(db::EncodeDate(m_year, (n - 1) % 12 + 1, (n * 7) % 28 + 1));
-                break;
-            case TFieldType::ftTime:
-                f.SetAsDateTime(0.375);  // 09:00
-                break;
-            case TFieldType::ftBoolean:
-                f.SetAsBoolean(n % 2 == 0);
-                break;
-            case TFieldType::ftMemo:
-                f.SetAsString("Demo note " + std::to_string(n));
-                break;
-            default:  // numbered by the layer (auto-increment) or binary: left alone
-                break;
-            }
-        }
-    }
-
-    TDbTable m_table;
-    int m_year;
-    int m_rows = 0;
-};
 
 // ---- the people of a company -----------------------------------------------------------------
 
@@ -639,8 +529,7 @@ void WriteMonth(TCompanyTables& t, const TEmployee& e, const TPayslip& p, int ye
     }
 }
 
-void WriteMasters(TDbConnection& conn, const TSourceCompany& company,
-                  const std::vector<TEmployee>& staff, const TDemoOptions& options) {
+void WriteMasters(TDbConnection& conn, const std::vector<TEmployee>& staff, const TDemoOptions& options) {
     const int year = options.Year;
     TTableWriter emp(conn, "EMPLOYEE", year), employmt(conn, "EMPLOYMT", year),
         misc(conn, "EMPMISC", year), alw(conn, "EMP_ALW", year), bnk(conn, "EMP_BNK", year),
@@ -673,12 +562,12 @@ void WriteMasters(TDbConnection& conn, const TSourceCompany& company,
         if (e.RaiseInJuly)
             pros.Row(true).Text("EMP_CODE", e.Code).Date("PAY_EFFECTIVE_DATE", year, 7, 1).Int("ID", 2)
                 .Money("OLD_BASIC", e.Basic).Money("NEW_BASIC", BasicFor(e, 7)).Text("REASON", "Annual increment").Post();
-        cld.Row(true).Employee(e.Code).Post();
+        if (e.Index % 3 == 0)
+            cld.Row(true).Text("EMP_NO", e.Code).Int("CHILD_NO", 1).Text("CHILD_NAME", "Child of " + e.Name).Post();
         for (const char* leave : {"AL", "MC"})
             ent.Row(true).Text("EMPCODE", e.Code).Text("FIN_PERIOD", Year(year)).Text("LEAVE_CODE", leave)
                 .Float("ENTITLE", leave[0] == 'A' ? 16 : 14).Post();
     }
-    (void)company;
 }
 
 // Last year is closed (locked up to its December); the current year is open for merging.
@@ -789,24 +678,21 @@ void WriteGeneralLedger(TDbConnection& conn, const TSourceCompany& company, int 
     }
 }
 
-// Tables of the database that no writer above filled (PAYPARA aside, which holds the version
-// mark) get a few plain rows, so that every table the merge reads holds data.
-void FillRemainingTables(TDbConnection& conn, const std::vector<std::string>& filled, int year) {
+// Tables of the database that the writers above left empty (a table added to the catalogue
+// later) get a few plain rows, so that every table the merge reads holds data.
+void FillEmptyTables(TDbConnection& conn, int year) {
     for (const auto& table : db::ListTables(conn)) {
-        if (table == "PAYPARA" || std::find(filled.begin(), filled.end(), table) != filled.end()) continue;
+        {
+            TDbTable probe(table);
+            probe.SetConnection(&conn);
+            probe.SetTableName(table);
+            probe.Open();
+            if (probe.RecordCount() > 0) continue;
+        }
         TTableWriter t(conn, table, year);
         for (int i = 0; i < 3; ++i) t.Row(true).Post();
     }
 }
-
-// The tables FillSourceCompany writes itself.
-const std::vector<std::string> kSourceTables = {
-    "EMPLOYEE", "EMPLOYMT", "EMPMISC", "EMP_ALW", "EMP_BNK", "EMP_OTH", "EMP_PROS", "EMP_CLD",
-    "EMPENT", "PAYPARA1", "PGRP_HDR", "PGRP_TRX", "CYCLE", "CODE", "PAY_BANK", "EXRATE",
-    "ALLOWNCE", "PPARA_DR", "PPARA_OT", "PPARA_RD", "PPARA_SF", "RTABLE", "RTPHD", "RTPDETL",
-    "TRNNO", "GLBODY", "GLCODE", "GLDETAIL", "GLLINE", "GLMAP", "GLTYPE", "GLHEADER", "GLPARA",
-    "P_HTRX", "P_DTRXAW", "P_DTRXOT", "P_DTRXSF", "P_DTRXRD", "P_DTRXNH", "P_DTRXND", "P_DTRXAS",
-    "P_DTRXLV", "YTDEMPL", "BANKTRX", "COSTCTR", "MEDICAL", "EMPLEAVE", "EMP_LVTX", "LEAV_TRX"};
 
 }  // namespace
 
@@ -871,7 +757,19 @@ void FillSourceCompany(TDbConnection& conn, const TSourceCompany& company, const
     staff.reserve(static_cast<std::size_t>(options.Employees));
     for (int i = 0; i < options.Employees; ++i) staff.push_back(MakeEmployee(company, i, options));
 
-    WriteMasters(conn, company, staff, options);
+    {
+        // The company's own name and currency beside the version mark.
+        TDbTable para("PAYPARA");
+        para.SetConnection(&conn);
+        para.SetTableName("PAYPARA");
+        para.Open();
+        para.First();
+        para.Edit();
+        para.FieldByName("COMPANY_NAME").SetAsString(company.Name);
+        para.FieldByName("CURR_CODE").SetAsString(kStdCurr);
+        para.Post();
+    }
+    WriteMasters(conn, staff, options);
     WriteParameters(conn, company, options);
     WriteReports(conn, CompanyAllowanceCodes(company), options.Year);
     WriteGeneralLedger(conn, company, options.Year);
@@ -902,7 +800,7 @@ void FillSourceCompany(TDbConnection& conn, const TSourceCompany& company, const
             .Text("COST_CENTRE", kCostCentres[0]).Text("DEPARTMENT", kDepartments[0]).Float("PERCENT", 100);
         tables.Cost.Post();
     }
-    FillRemainingTables(conn, kSourceTables, options.Year);
+    FillEmptyTables(conn, options.Year);
     db::FlushPendingWrites();
     if (!company.Dictionary) {
         for (const auto& table : kEncryptedPeriodTables) {
