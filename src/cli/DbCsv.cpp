@@ -208,10 +208,20 @@ bool ParseLogical(std::string_view text) {
     Refuse(text, "is not a logical value (T or F)");
 }
 
+// A number as the layer shows it, but never with an exponent: very small and very large values
+// are written out in full, so that every CSV reader takes them as plain numbers.
+std::string NumberText(double value) {
+    std::string s = db::FormatFloat(value);
+    if (s.find_first_of("eE") == std::string::npos) return s;
+    char buf[400];
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
+    return ec == std::errc() ? std::string(buf, end) : s;
+}
+
 std::string StoredText(const db::TDbValue& v) {
     if (v.IsNull()) return {};
     if (v.IsInteger()) return std::to_string(v.Integer());
-    if (v.IsFloat()) return db::FormatFloat(v.Float());
+    if (v.IsFloat()) return NumberText(v.Float());
     if (v.IsText()) return v.Text();
     return Hex(v.Blob());
 }
@@ -226,7 +236,7 @@ std::string FieldText(const db::TField& field) {
         case TFieldType::ftSmallint:
         case TFieldType::ftInteger:
         case TFieldType::ftAutoInc: return std::to_string(field.AsInteger());
-        case TFieldType::ftFloat: return db::FormatFloat(field.AsFloat());
+        case TFieldType::ftFloat: return NumberText(field.AsFloat());
         case TFieldType::ftCurrency: return field.AsCurrency().ToString();
         case TFieldType::ftDate: return db::FormatIsoDate(field.AsDateTime());
         case TFieldType::ftDateTime: return db::FormatIsoDateTime(field.AsDateTime());
