@@ -234,8 +234,10 @@ TDemoOptions DemoOptionsForToday() {
 }
 
 std::string DemoPeriod(const TDemoOptions& options) {
+    const TDemoOptions today = DemoOptionsForToday();
     char text[16];
-    std::snprintf(text, sizeof text, "%04d%02d", options.Year, options.Month);
+    std::snprintf(text, sizeof text, "%04d%02d", options.Year ? options.Year : today.Year,
+                  options.Month ? options.Month : today.Month);
     return text;
 }
 
@@ -244,7 +246,11 @@ std::vector<std::string> DemoSettingsFiles(const std::string& dir) {
     return {(base / kSettingsFileName).string(), (base / kDictionaryBase / kSettingsFileName).string()};
 }
 
-void WriteDemoInstallation(const std::string& dirText, const TDemoOptions& options) {
+void WriteDemoInstallation(const std::string& dirText, const TDemoOptions& requested) {
+    TDemoOptions options = requested;
+    const TDemoOptions today = DemoOptionsForToday();
+    if (options.Year == 0) options.Year = today.Year;
+    if (options.Month == 0) options.Month = today.Month;
     CheckOptions(options);
     const fs::path dir = fs::absolute(dirText).lexically_normal();
     if (fs::exists(dir / kSettingsFileName))

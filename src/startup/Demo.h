@@ -14,7 +14,8 @@ namespace peltorn {
 // Size, year and seed of a demo installation. Companies counts the source companies (at least 3:
 // the last one is a data dictionary, the others folders of free tables); Employees the employees
 // of each. Year and Month are "today" (the payroll covers the twelve months of Year; Month names
-// the period the printed merge command uses). The same options always give the same data.
+// the period the printed merge command uses); 0 takes them from the machine's date. The same
+// options always give the same data.
 struct TDemoOptions {
     int Companies = 3;
     int Employees = 25;
@@ -29,7 +30,7 @@ TDemoOptions DemoOptionsForToday();
 // Writes the installation into dir (created when missing; it must not hold an installation
 // already, i.e. no ORVEX.ini). Raises std::invalid_argument for options out of range (fewer than
 // 3 companies or 1 employee, more than 99 companies or 99999 employees, a month outside 1..12, a
-// year outside 1900..9999) and std::runtime_error when dir already holds an installation;
+// year outside 1900..9999, after 0 has been replaced by today's) and std::runtime_error when dir already holds an installation;
 // database errors pass through. A failure leaves the part written so far.
 void WriteDemoInstallation(const std::string& dir, const TDemoOptions& options);
 
@@ -37,7 +38,7 @@ void WriteDemoInstallation(const std::string& dir, const TDemoOptions& options);
 // (dir/ORVEX.ini) first, then the data-dictionary layout (dir/dictionary-layout/ORVEX.ini).
 std::vector<std::string> DemoSettingsFiles(const std::string& dir);
 
-// The period text (yyyyMM) of the options' Year and Month.
+// The period text (yyyyMM) of the options' Year and Month (0: today's).
 std::string DemoPeriod(const TDemoOptions& options);
 
 // Rows per table of one database of an installation.

@@ -421,10 +421,18 @@ TEST(DemoGeneration, RefusesBadOptionsAndAnExistingInstallation) {
     EXPECT_THROW(WriteDemoInstallation(dir.Str(), options), std::invalid_argument);
     EXPECT_FALSE(fs::exists(dir.Path() / "ORVEX.ini"));
 
+    // Year and month 0 stand for today: the rates cover the machine's year.
     options = SmallOptions();
     options.Employees = 2;
+    options.Year = 0;
+    options.Month = 0;
     WriteDemoInstallation(dir.Str(), options);
     EXPECT_THROW(WriteDemoInstallation(dir.Str(), options), std::runtime_error);
+    const std::string period = DemoPeriod(options);
+    EXPECT_EQ(period, DemoPeriod(DemoOptionsForToday()));
+    auto conn = OpenCompany(dir.Path() / "COMPANY" / "CO01");
+    auto rate = OpenTable(*conn, "EXRATE", "CURR;EXCODE;PERIOD");
+    EXPECT_TRUE(rate->FindKey({"SGD", "MYR", period}));
 }
 
 TEST(DemoCommand, WritesTheInstallationPrintsTheMergeCommandsAndSummarises) {
