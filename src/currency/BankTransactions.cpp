@@ -1,0 +1,254 @@
+// Bank transaction conversion: the destination's BANKTRX rows of the period, rebuilt from the
+// source companies' rows so that each employee's transactions pay the recomputed nett wage.
+#include "currency/BankTransactions.h"
+
+#include "currency/ConversionState.h"
+#include "currency/CurrencyTexts.h"
+#include "currency/ExchangeRate.h"
+#include "signon/Credentials.h"
+
+#include <set>
+#include <stdexcept>
+#include <tuple>
+#include <vector>
+
+namespace peltorn::currency {
+
+namespace {
+
+using Key = std::tuple<std::string, std::string, std::string>;  // EMPCODE, PERIOD, CYCLE
+
+Key HeaderKey(TFormMerge& form) {
+    auto& h = form.DbQueryPHTRX;
+    return {h.FieldByName(kFieldEmpCode).AsString(), h.FieldByName(kFieldPeriod).AsString(),
+            h.FieldByName(kFieldCycle).AsString()};
+}
+
+void SetKeyParams(db::TDbQuery& query, const Key& key) {
+    query.ParamByName(kParamEmpCode).SetAsString(std::get<0>(key));
+    query.ParamByName(kParamPeriodUpper).SetAsString(std::get<1>(key));
+    query.ParamByName(kParamCycle).SetAsString(std::get<2>(key));
+}
+
+// The key of the row an error message names: the current source row's, or the header row's
+// when the source rows could not be read.
+Key ErrorKey(TFormMerge& form, db::TDbQuery& source) {
+    Key key = HeaderKey(form);
+    if (source.Active() && source.HasCurrentRecord()) {
+        if (auto* f = source.FindField(kFieldEmpCode)) std::get<0>(key) = f->AsString();
+        if (auto* f = source.FindField(kFieldPeriod)) std::get<1>(key) = f->AsString();
+        if (auto* f = source.FindField(kFieldCycle)) std::get<2>(key) = f->AsString();
+    }
+    return key;
+}
+
+int CopyBankRowsFrom(TFormMerge& form, db::TDbQuery& source) {
+    auto& dest = form.tblDest;
+    const Key key = HeaderKey(form);
+    int found = 0;
+    try {
+        if (!source.Connection()->IsDictionaryConn()) {
+            source.SetTablePassword(kTableBankTrxLower, signon::kFreeTablePassword);
+        }
+        const db::TCurrency nettWage =
+            form.DbQueryPHTRX.FieldByName(kFieldNettWage).AsCurrency();
+        db::TCurrency stdBankSum;
+        bool hasTTRow = false;
+        source.Close();
+        source.SQL().Clear();
+        source.SQL().Add(kSqlSourceBankRows);
+        SetKeyParams(source, key);
+        source.Open();
+
+        for (; !source.Eof(); source.Next()) {
+            ++found;
+            if (source.FieldByName(kFieldBankId).AsString() == kBankTT) {
+                hasTTRow = true;
+            } else if (source.FieldByName(kFieldCurrCode).AsString() == form.StdCurr) {
+                stdBankSum += source.FieldByName(kFieldBankAmt).AsCurrency();
+            }
+        }
+        source.First();
+
+        // The employee's payroll stayed in its own currency: so do the bank rows.
+        const bool asCopied = IsUnconvertedEmployee(form, std::get<0>(key));
+        int ttRows = 0;
+        int copiedRows = 0;
+        while (!source.Eof() && form.FormMsg.StepProgress()) {
+            form.FormMsg.ShowProgress(source.RecordCount(), kProgressMessage);
+            dest.Append();
+            for (int i = 0; i < source.FieldCount(); ++i) {
+                db::TField& field = source.Fields(i);
+                dest.FieldByName(field.FieldName()).SetAsString(field.AsString());
+            }
+            db::TField& bankAmt = dest.FieldByName(kFieldBankAmt);
+            db::TField& tranAmt = dest.FieldByName(kFieldTranAmt);
+            if (asCopied) {
+                // amounts and currency as the source holds them
+            } else if (hasTTRow) {
+                // The "TT" transfer pays what the standard-currency banks leave of the nett wage;
+                // the other rows keep their amounts and currencies.
+                dest.FieldByName(kFieldSplitAmt).SetAsCurrency(db::TCurrency{});
+                if (source.FieldByName(kFieldBankId).AsString() == kBankTT &&
+                    source.FieldByName(kFieldBankAmt).AsCurrency() != db::TCurrency{}) {
+                    ++ttRows;
+                    const db::TCurrency pay = ttRows == 1 ? nettWage - stdBankSum : db::TCurrency{};
+                    bankAmt.SetAsCurrency(pay);
+                    tranAmt.SetAsCurrency(pay);
+                }
+            } else {
+                const std::string currCode = source.FieldByName(kFieldCurrCode).AsString();
+                // Only checked and reported: the whole nett wage is already in the standard
+                // currency, so the rate does not enter the amounts.
+                if (!FindExchangeRate(form, currCode, std::get<1>(key), form.StdCurr)) {
+                    form.Operator().Inform(source.FieldByName(kFieldEmpCode).AsString() +
+                                           kMsgError1004 + currCode + " To " + form.StdCurr);
+                }
+                ++copiedRows;
+                const db::TCurrency pay = copiedRows == 1 ? nettWage : db::TCurrency{};
+                bankAmt.SetAsCurrency(pay);
+                tranAmt.SetAsCurrency(pay);
+                dest.FieldByName(kFieldCurrCode).SetAsString(form.StdCurr);
+            }
+            dest.Post();
+            source.Next();
+        }
+    } catch (const std::exception& e) {
+        // A half-filled row is discarded rather than written incomplete.
+        if (dest.State() == db::TDataSetState::dsInsert) dest.Cancel();
+        const Key at = ErrorKey(form, source);
+        form.Operator().Inform(std::string(e.what()) + " Employee# " + std::get<0>(at) +
+                               " Period # " + std::get<1>(at) + " cycle# " + std::get<2>(at));
+    }
+    return found;
+}
+
+// Whether the source behind query holds the payroll header of the current header row.
+bool SourceHasHeader(TFormMerge& form, db::TDbQuery& query) {
+    if (!query.Connection()->IsDictionaryConn()) {
+        query.SetTablePassword(kTableHtrx, signon::kFreeTablePassword);
+    }
+    query.Close();
+    query.SQL().Clear();
+    query.SQL().Add(kSqlSourceHeaderCount);
+    SetKeyParams(query, HeaderKey(form));
+    query.Open();
+    const bool has = !query.Eof() && query.FieldByName(kFieldHeaders).AsInteger() > 0;
+    query.Close();
+    return has;
+}
+
+// The path of the current MERGEDTL source, formed as the run forms it.
+std::string SourcePath(TFormMerge& form) {
+    const std::string code = form.TableMergeDTL.FieldByName("CODE").AsString();
+    const std::string path = form.TableMergeDTL.FieldByName("PATH").AsString();
+    if (!path.empty()) return path;
+    if (form.DictionarySetting == "YES") {
+        return form.BaseFolder + "\\COMPANY\\" + code + "\\" + code + ".ADD";
+    }
+    return form.BaseFolder + "COMPANY\\" + code;
+}
+
+// The group's sources before the last one (the one dbSource stands on), last first. Empty when
+// the group's sources are not at hand (TableMergeDTL closed). Leaves TableMergeDTL where it was.
+std::vector<std::string> EarlierSourcePaths(TFormMerge& form) {
+    std::vector<std::string> paths;
+    auto& sources = form.TableMergeDTL;
+    if (!sources.Active()) return paths;
+    const bool wasEof = sources.Eof();
+    std::vector<std::string> position;
+    if (!wasEof && sources.HasCurrentRecord()) {
+        position = {sources.FieldByName("NO").AsString(), sources.FieldByName("CODE").AsString()};
+    }
+    const std::string last = db::NormalizePath(form.dbSource.ConnectPath());
+    for (sources.First(); !sources.Eof(); sources.Next()) {
+        std::string path = SourcePath(form);
+        if (db::NormalizePath(path) != last) paths.insert(paths.begin(), path);
+    }
+    if (!position.empty()) sources.FindKey(position);
+    return paths;
+}
+
+// Copies, from one earlier source, the bank rows of the header rows that came from it.
+void CopyFromEarlierSource(TFormMerge& form, const std::string& path, std::set<Key>& served) {
+    db::TDbConnection conn("BankSource");
+    conn.SetConnectPath(path);
+    conn.Username = form.dbSource.Username;
+    conn.Password = form.dbSource.Password;
+    conn.ServerTypes = form.dbSource.ServerTypes;
+    db::TDbQuery rows("BankSourceRows");
+    db::TDbQuery headers("BankSourceHeaders");
+    rows.SetConnection(&conn);
+    headers.SetConnection(&conn);
+    try {
+        conn.Connect();
+    } catch (const std::exception& e) {
+        form.Operator().Inform(kMsgBankSourceUnread + path + ". " + e.what());
+        return;
+    }
+    auto& headerRows = form.DbQueryPHTRX;
+    for (headerRows.First(); !headerRows.Eof(); headerRows.Next()) {
+        const Key key = HeaderKey(form);
+        if (served.count(key)) continue;
+        bool has = false;
+        try {
+            has = SourceHasHeader(form, headers);
+        } catch (const std::exception& e) {
+            form.Operator().Inform(kMsgBankSourceUnread + path + ". " + e.what());
+            return;
+        }
+        if (!has) continue;
+        served.insert(key);
+        CopyBankRowsFrom(form, rows);
+    }
+    rows.Close();
+    conn.Disconnect();
+}
+
+}  // namespace
+
+int CopyBankRows(TFormMerge& form) { return CopyBankRowsFrom(form, form.tblSource); }
+
+void ConvertBankTransactions(TFormMerge& form) {
+    const std::string& pw = signon::kFreeTablePassword;
+    auto& headerRows = form.DbQueryPHTRX;
+    if (!form.dbDest.IsDictionaryConn()) headerRows.SetTablePassword(kTableHtrxLower, pw);
+
+    auto& dest = form.tblDest;
+    try {
+        dest.Close();
+        dest.SetTableName(kTableBankTrx);
+        // Rows are only appended; an index left by the table transfer must not stand in the way.
+        dest.SetIndexFieldNames("");
+        dest.Open();
+    } catch (const std::exception& e) {
+        throw std::runtime_error(std::string(e.what()) + " Table " + kTableBankTrx);
+    }
+    if (!dest.Connection()->IsDictionaryConn()) dest.EnableEncryption(pw);
+
+    headerRows.Close();
+    headerRows.SQL().Clear();
+    headerRows.SQL().Add(kSqlHeaderRows);
+    headerRows.ParamByName(kParamPeriod).SetAsString(form.Controls.EditPeriod);
+    headerRows.Open();
+
+    // The last source first: every header row it holds (or has bank rows for) is its own.
+    std::set<Key> served;
+    db::TDbQuery lastHeaders("BankLastSourceHeaders");
+    lastHeaders.SetConnection(&form.dbSource);
+    const bool groupAtHand = form.TableMergeDTL.Active();
+    for (; !headerRows.Eof(); headerRows.Next()) {
+        const int found = CopyBankRows(form);
+        if (groupAtHand && (found > 0 || SourceHasHeader(form, lastHeaders))) {
+            served.insert(HeaderKey(form));
+        }
+    }
+
+    // Then the earlier sources, last first, for the header rows still without their source.
+    for (const auto& path : EarlierSourcePaths(form)) {
+        if (form.FormMsg.StopRequested) break;  // a stop request holds for the whole step
+        CopyFromEarlierSource(form, path, served);
+    }
+}
+
+}  // namespace peltorn::currency
