@@ -1,0 +1,180 @@
+// Start-up of the main window (FormCreate), in the order the window has always followed:
+//
+//   StdCurr, caption, start credentials, "Process" page
+//   -> settings file (DICTIONARY, SERVERTYPE, DIR) -> BaseFolder
+//   -> DatabaseMain connected on BaseFolder
+//   -> "MERGRHD.ADT" looked for in the program folder; the set-up tables made when it is missing
+//   -> MCOMPANY (twice), MERGRHD, MERGEDTL opened
+//   -> period list of today's year, current month selected
+//
+// A failure stops the sequence where it happens and is shown by the standard error report; the
+// window then opens as far as it was set up (no main database: no table open, no period list).
+#include "startup/StartUp.h"
+
+#include "setup/SetupPage.h"
+#include "signon/Credentials.h"
+#include "startup/MERGEMAKEDB.h"
+#include "support/DateUtil.h"
+
+// Only the narrow-character reader is needed: the settings file is read as bytes.
+#define SI_NO_CONVERSION
+#include <SimpleIni.h>
+
+#include <chrono>
+#include <ctime>
+#include <exception>
+#include <filesystem>
+#include <set>
+
+namespace peltorn {
+
+namespace {
+
+constexpr const char* kSectionPath = "PATH";
+constexpr const char* kSectionSetting = "SETTING";
+constexpr const char* kKeyDictionary = "DICTIONARY";
+constexpr const char* kKeyServerType = "SERVERTYPE";
+constexpr const char* kKeyDir = "DIR";
+constexpr const char* kServerTypeRemote = "REMOTE";
+// The file whose presence in the program folder tells that the set-up tables exist.
+constexpr const char* kMergeHeaderFile = "MERGRHD.ADT";
+
+constexpr const char* kMCompany = "MCOMPANY";
+constexpr const char* kMCompanyIndex = "COMPANY_CODE";
+constexpr const char* kMergeHeader = "MERGRHD";
+constexpr const char* kMergeHeaderIndex = "NO";
+constexpr const char* kMergeDetail = "MERGEDTL";
+constexpr const char* kMergeDetailIndex = "NO;CODE";
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+std::string WithTrailingSeparator(std::string folder) {
+    if (folder.empty() || !IsSeparator(folder.back())) folder += '/';
+    return folder;
+}
+
+void OpenTable(db::TDbTable& table, const char* tableName, const char* index) {
+    table.Close();
+    table.SetTableName(tableName);
+    table.SetIndexFieldNames(index);
+    table.Open();
+}
+
+}  // namespace
+
+std::string FolderOf(const std::string& path) {
+    auto pos = path.find_last_of("/\\");
+    if (pos == std::string::npos) return "./";
+    return path.substr(0, pos + 1);
+}
+
+TStartOptions StartOptionsFor(const std::string& programPath, const std::string& iniOption) {
+    TStartOptions options;
+    if (!iniOption.empty()) {
+        options.IniFile = iniOption;
+        return options;
+    }
+    std::error_code ec;
+    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    std::string program = ec ? programPath : self.string();
+    options.ProgramFolder = FolderOf(program);
+    return options;
+}
+
+db::TDateTime LocalToday() {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return db::EncodeDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+}
+
+TSettings ReadSettingsFile(const std::string& iniFile) {
+    // Windows rules: names without case (CSimpleIniA compares them so), no multi-line values, no
+    // quote processing, and with repeated keys the first one is the one read.
+    CSimpleIniA ini(/*isUtf8=*/false, /*multiKey=*/true, /*multiLine=*/false);
+    ini.SetQuotes(false);
+    TSettings settings;
+    if (ini.LoadFile(db::NormalizePath(iniFile).c_str()) < 0) return settings;  // all empty
+    auto value = [&ini](const char* section, const char* key) {
+        return std::string(ini.GetValue(section, key, ""));
+    };
+    settings.Dictionary = value(kSectionPath, kKeyDictionary);
+    settings.ServerType = value(kSectionSetting, kKeyServerType);
+    settings.Dir = value(kSectionPath, kKeyDir);
+    return settings;
+}
+
+std::string ReadSettings(TFormMerge& form, const std::string& iniFile) {
+    TSettings settings = ReadSettingsFile(iniFile);
+    form.DictionarySetting = settings.Dictionary;
+    if (settings.ServerType == kServerTypeRemote) {
+        const std::set<db::TServerType> remoteOnly{db::TServerType::stREMOTE};
+        form.DatabaseMain.ServerTypes = remoteOnly;
+        form.dbDest.ServerTypes = remoteOnly;
+        form.dbSource.ServerTypes = remoteOnly;
+    }
+    return settings.Dir;
+}
+
+void BuildPeriodList(TFormMerge& form, db::TDateTime today) {
+    auto& controls = form.Controls;
+    controls.EditPeriodItems.clear();
+    const std::string year = std::to_string(support::YearOfDate(today));
+    for (int month = 1; month <= 12; ++month) {
+        std::string period = year + (month <= 9 ? "0" : "") + std::to_string(month);
+        controls.EditPeriodItems.push_back(period + '\t' + period);
+    }
+    controls.EditPeriodItemIndex = support::MonthOfDate(today) - 1;
+    const std::string& item = controls.EditPeriodItems[controls.EditPeriodItemIndex];
+    controls.EditPeriod = item.substr(0, item.find('\t'));
+}
+
+void FormCreate(TFormMerge& form, const TStartOptions& options) {
+    form.StdCurr = kStandardCurrency;
+    form.Controls.Caption = kApplicationTitle;
+    form.dbSource.Username = signon::kAdminUser;
+    form.dbDest.Username = signon::kAdminUser;
+    form.dbDest.Password = signon::kAdminPassword;
+    form.dbSource.Password = signon::kAdminPassword;
+    form.Controls.ActivePage = 0;
+
+    if (!options.ProgramFolder.empty()) {
+        form.ProgramFolder = WithTrailingSeparator(options.ProgramFolder);
+    } else if (!options.IniFile.empty()) {
+        form.ProgramFolder = FolderOf(options.IniFile);
+    } else {
+        form.ProgramFolder = "./";
+    }
+    // The settings file lies in the program folder, whatever DIR says.
+    form.SettingsFile =
+        options.IniFile.empty() ? form.ProgramFolder + kSettingsFileName : options.IniFile;
+
+    setup::InstallSetupHandlers(form);
+
+    try {
+        form.DbSettings1.Apply();
+        const std::string dir = ReadSettings(form, form.SettingsFile);
+        // Taken exactly as written: the path rules of the run join "COMPANY\" straight onto it.
+        form.BaseFolder = dir.empty() ? form.ProgramFolder : dir;
+
+        form.DatabaseMain.Disconnect();
+        form.DatabaseMain.SetConnectPath(form.BaseFolder);
+        form.DatabaseMain.Connect();
+
+        // Deliberately the program folder, not BaseFolder: installations keep their set-up
+        // tables beside the program, and a main database elsewhere gets them made there.
+        const std::string marker = form.ProgramFolder + "\\" + kMergeHeaderFile;
+        if (!std::filesystem::exists(db::NormalizePath(marker))) MakeMergeTables(form.BaseFolder);
+
+        OpenTable(form.TableMCompany, kMCompany, kMCompanyIndex);
+        OpenTable(form.TableMCompany1, kMCompany, kMCompanyIndex);
+        OpenTable(form.TableMerge, kMergeHeader, kMergeHeaderIndex);
+        OpenTable(form.TableMergeDTL, kMergeDetail, kMergeDetailIndex);
+
+        BuildPeriodList(form, options.Today ? options.Today() : LocalToday());
+    } catch (const std::exception& e) {
+        form.Operator().ReportError(e.what());
+    }
+}
+
+}  // namespace peltorn

@@ -1,0 +1,70 @@
+// Start-up of the main window: the creation handler FormCreate that reads the settings file,
+// decides where the databases are, connects the main database, opens the company master and the
+// merge set-up tables and fills the period list. Both front ends (the desktop program and the
+// command-line tool) create the main window through it, so a merge always starts from the same
+// state whichever program runs it.
+#pragma once
+
+#include "startup/FormMerge.h"
+
+#include <functional>
+#include <string>
+
+namespace peltorn {
+
+// The name of the settings file beside the program.
+inline constexpr const char* kSettingsFileName = "ORVEX.ini";
+// The standard currency into which every amount is converted.
+inline constexpr const char* kStandardCurrency = "MYR";
+
+// Where the program starts from.
+//   IniFile: the settings file to read. Empty: ProgramFolder followed by "ORVEX.ini".
+//   ProgramFolder: the folder of the program (with or without a trailing separator). Empty with
+//     IniFile set: the settings file's folder plays the program folder's role (--ini FILE).
+//   Today: the current date; empty: the machine's local date.
+struct TStartOptions {
+    std::string IniFile;
+    std::string ProgramFolder;
+    std::function<db::TDateTime()> Today;
+};
+
+// The options of a program started as programPath (argv[0] or /proc/self/exe) with the settings
+// file iniOption (empty when --ini was not given).
+TStartOptions StartOptionsFor(const std::string& programPath, const std::string& iniOption);
+
+// The folder part of path, ending with a separator ("./" for a bare file name).
+std::string FolderOf(const std::string& path);
+
+// Today's local date as a date-time value (no time of day).
+db::TDateTime LocalToday();
+
+// The values of the settings file, read with the rules of Windows INI files: section and key
+// names compared without case, a value as written after the '=' with surrounding blanks removed
+// (backslashes and ';' inside it kept), the first of repeated keys wins, and a missing file,
+// section or key reads as empty text.
+struct TSettings {
+    std::string Dictionary;  // [PATH] DICTIONARY
+    std::string ServerType;  // [SETTING] SERVERTYPE
+    std::string Dir;         // [PATH] DIR
+};
+TSettings ReadSettingsFile(const std::string& iniFile);
+
+// Reads the settings file iniFile into the window: DictionarySetting, and, when SERVERTYPE is
+// exactly "REMOTE", remote-only server types on DatabaseMain, dbDest and dbSource. Returns DIR.
+std::string ReadSettings(TFormMerge& form, const std::string& iniFile);
+
+// Fills the period list of EditPeriod with the twelve periods (yyyyMM) of today's year and
+// selects the current month: items "period<TAB>period", EditPeriodItemIndex = month - 1,
+// EditPeriod = that period.
+void BuildPeriodList(TFormMerge& form, db::TDateTime today);
+
+// The main window's creation handler: standard currency, caption, start credentials of the
+// company connections, "Process" page active, settings, BaseFolder, DatabaseMain connected, the
+// merge set-up tables made when "MERGRHD.ADT" is missing from the program folder, MCOMPANY (twice),
+// MERGRHD and MERGEDTL opened, the period list built. The "Setup" page's handlers (company filter,
+// DESC lookup fields) are installed first, whatever fails later.
+// Sets form.ProgramFolder and form.SettingsFile. Any failure is shown by the standard error
+// report (form.Operator().ReportError) and the remaining steps are skipped; nothing is raised.
+void FormCreate(TFormMerge& form, const TStartOptions& options);
+
+}  // namespace peltorn
