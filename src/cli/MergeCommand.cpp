@@ -1,17 +1,83 @@
-// peltorn merge: not yet available in this build.
+// peltorn merge: the merge run without a window. The options are the window's check boxes; the
+// run is the same engine operation the "&Merge Database" button starts.
+//
+//   peltorn merge [--ini FILE] --period YYYYMM [--leave] [--no-gl] [--exclude-special]
+//                 [--selected-only] [--yes] [--log FILE]
+//
+// Standard output: the progress texts and the run log, ending with "Merge database completed".
+// Standard error: the run's messages and questions; "error: <text>" when the run fails (exit 1).
 #include "cli/Commands.h"
 
+#include "cli/MergeTerminal.h"
+#include "run/MergeRun.h"
+#include "run/RunTexts.h"
+#include "startup/StartUp.h"
+
+#include <fstream>
 #include <iostream>
+#include <memory>
 
 namespace peltorn::cli {
 
+namespace {
+
+struct TMergeArgs {
+    std::string Ini;
+    std::string Period;
+    bool Leave = false;
+    bool NoGL = false;
+    bool ExcludeSpecial = false;
+    bool SelectedOnly = false;
+    bool Yes = false;
+    std::string Log;
+};
+
+int RunMergeCommand(const TMergeArgs& args) {
+    std::unique_ptr<std::ofstream> log;
+    if (!args.Log.empty()) {
+        log = std::make_unique<std::ofstream>(args.Log, std::ios::trunc);
+        if (!*log) {
+            std::cerr << "error: cannot write the run log " << args.Log << std::endl;
+            return 1;
+        }
+    }
+    TTerminalOperator terminal(std::cout, std::cerr, args.Yes, log.get());
+    TFormMerge form(terminal);
+    terminal.Attach(form);
+
+    FormCreate(form, StartOptionsFor("/proc/self/exe", args.Ini));
+    if (terminal.ErrorsReported() > 0) return 1;  // start-up reported its error already
+
+    TMergeControls& c = form.Controls;
+    c.EditPeriod = args.Period;
+    c.CheckBoxLeave = args.Leave;
+    c.CheckBoxGL = !args.NoGL;
+    c.chkSPE = args.ExcludeSpecial;
+    c.chkMERGE = args.SelectedOnly;
+
+    TTerminalOperator::CatchInterrupt();
+    const bool completed = run::RunMerge(form);
+    db::FlushPendingWrites();
+    if (log) log->flush();
+    if (!completed) return 1;
+    std::cout << run::kMsgMergeCompleted << std::endl;
+    return 0;
+}
+
+}  // namespace
+
 void RegisterMergeCommand(CLI::App& app, int& exitCode) {
-    auto* cmd = app.add_subcommand("merge", "not yet available");
-    cmd->allow_extras();
-    cmd->callback([&exitCode] {
-        std::cerr << "error: peltorn merge is not yet available" << std::endl;
-        exitCode = 1;
-    });
+    auto args = std::make_shared<TMergeArgs>();
+    auto* cmd = app.add_subcommand("merge", "merge the company databases of every merge group for a period");
+    cmd->add_option("--ini", args->Ini, "settings file (default: ORVEX.ini beside the program)");
+    cmd->add_option("--period", args->Period, "period YYYYMM (999999: all periods)")->required();
+    cmd->add_flag("--leave", args->Leave, "transfer leave records");
+    cmd->add_flag("--no-gl", args->NoGL, "do not merge the general-ledger tables");
+    cmd->add_flag("--exclude-special", args->ExcludeSpecial, "keep records of cycle S when clearing");
+    cmd->add_flag("--selected-only", args->SelectedOnly, "merge only groups marked T");
+    cmd->add_flag("--yes", args->Yes, "answer Yes to every question (default: No)");
+    cmd->add_option("--log", args->Log, "write the run log to FILE as well");
+    cmd->callback([args, &exitCode] { exitCode = RunMergeCommand(*args); });
 }
 
 }  // namespace peltorn::cli

@@ -1,0 +1,222 @@
+// The merge run driver: the click handler of "&Merge Database".
+//
+// The road of one run
+// -------------------
+//   period checked ("Invalid Period!")  ->  buttons disabled, run log emptied
+//   for each group of MERGRHD, in NO order:
+//       code must begin with "#"          else "Invalid merge database selected!", run ends
+//       chkMERGE ticked and MASTER <> "T" -> group skipped
+//       destination path -> CurrentDbPath, Edit1; dbDest signed on (its own PAYPARA) and
+//       connected
+//       PAYPARA1 lock of the period's year -> "Merged database is locked and skipped.
+//       Database# <code>", group skipped
+//       ClearDestination
+//       for each source of the group (MERGEDTL, master-linked on NO), in NO;CODE order:
+//           source path -> CurrentDbPath; dbSource signed on with the DESTINATION's version
+//           mark (SelectAdminLogin on dbDest), opened through its EMPLOYEE table
+//           SourceDbPath; parameter tables; TransferCompanyTables; GL tables (CheckBoxGL);
+//           report and parameter tables again
+//       ConvertCurrency; RebuildCostCentres; RebuildAllowanceColumns;
+//       StampEmployeeCurrency(StdCurr) when StdCurr is not empty
+//   progress window closed; "Merge database completed"; buttons enabled; company
+//   connections closed.
+//
+// Every path through a group ends with Next on MERGRHD. An error anywhere ends the run at once:
+// nothing is undone (there are no transactions: each posted record stays written), the buttons
+// stay disabled, the connections and the progress window stay as they were.
+#include "run/MergeRun.h"
+
+#include "currency/ConvertCurrency.h"
+#include "rebuild/Rebuilds.h"
+#include "run/ClearDestination.h"
+#include "run/RunTexts.h"
+#include "run/TransferTables.h"
+#include "signon/Credentials.h"
+#include "signon/DB_UTIL.h"
+#include "support/StrUtil.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace peltorn::run {
+
+namespace {
+
+TRunContext g_runContext;
+
+// Shows a message box; whatever has been posted is committed first, so nothing waits on the
+// operator.
+void Inform(TFormMerge& form, const std::string& text) {
+    db::FlushPendingWrites();
+    form.Operator().Inform(text);
+}
+
+// Disconnects dbDest, points it at CurrentDbPath, signs on and connects.
+void ConnectDestination(TFormMerge& form) {
+    form.dbDest.Disconnect();
+    form.dbDest.SetConnectPath(form.CurrentDbPath);
+    std::string password;
+    signon::SelectAdminLogin(form.dbDest, form.DbTablePara1, kSignOn, password);
+    form.dbDest.Password = password;
+    form.dbDest.Connect();
+}
+
+void RunSource(TFormMerge& form) {
+    TRunContext& context = CurrentRunContext();
+    context.Table.clear();
+    form.CurrentDbPath = SourcePath(form.BaseFolder, form.DictionarySetting,
+                                    form.TableMergeDTL.FieldByName(kMergeGroupCode).AsString(),
+                                    form.TableMergeDTL.FieldByName(kMergeSourcePath).AsString());
+    context.Database = form.CurrentDbPath;
+
+    // The destination's version mark decides the source's password too; the call leaves dbDest
+    // disconnected, and its next dataset opens it again.
+    form.dbSource.Disconnect();
+    form.dbSource.SetConnectPath(form.CurrentDbPath);
+    std::string password;
+    signon::SelectAdminLogin(form.dbDest, form.DbTablePara1, kSignOn, password);
+    form.dbSource.Password = password;
+
+    form.tblDest.SetIndexFieldNames("");
+    const bool freeSource = !form.dbSource.IsDictionaryConn();
+    if (freeSource) {
+        form.tblSource.EnableEncryption(signon::kFreeTablePassword);
+        form.tblSource.SetTablePassword(kPHtrx, signon::kFreeTablePassword);
+    }
+    // Opening the source's EMPLOYEE table is where a source that cannot be opened fails.
+    context.Table = kEmployee;
+    form.DbTableSourceEmp.Close();
+    form.DbTableSourceEmp.Open();
+    if (freeSource) form.DbTableSourceEmp.EnableEncryption(signon::kFreeTablePassword);
+
+    form.SourceDbPath = form.CurrentDbPath;
+    for (const char* table : {"PPARA_DR", "PPARA_OT", "PPARA_RD", "PPARA_SF"})
+        TransferParameterTable(form, table);
+    TransferCompanyTables(form);
+    if (form.Controls.CheckBoxGL) TransferGLTables(form);
+    for (const char* table : {"RTPHD", "RTPDETL", "PPARA_DR", "PPARA_OT", "PPARA_RD", "PPARA_SF"})
+        TransferParameterTable(form, table);
+}
+
+// One group, the current record of TableMerge. Returns normally for a merged or skipped group.
+void RunGroup(TFormMerge& form) {
+    TRunContext& context = CurrentRunContext();
+    const std::string code = form.TableMerge.FieldByName(kMergeGroupCode).AsString();
+    context = {code, {}, {}};
+
+    // Checked before the selection, so it applies to every group, selected or not.
+    if (support::SubStr(code, 1, 1) != kConsolidatedMark) throw EMergeError(kMsgInvalidMergeDatabase);
+    if (form.Controls.chkMERGE && form.TableMerge.FieldByName(kMergeGroupMaster).AsString() != kYes)
+        return;
+
+    form.CurrentDbPath =
+        DestinationPath(form.BaseFolder, form.DictionarySetting, support::TrimSpaces(code));
+    form.Controls.Edit1 = form.CurrentDbPath;
+    context.Database = form.CurrentDbPath;
+    ConnectDestination(form);
+
+    context.Table = form.DbTablePaypara1.TableName();
+    form.DbTablePaypara1.Open();
+    if (IsDestinationLocked(form, form.Controls.EditPeriod)) {
+        Inform(form, kMsgLockedSkipped + code);
+        return;
+    }
+
+    ClearDestination(form);
+
+    for (form.TableMergeDTL.First(); !form.TableMergeDTL.Eof(); form.TableMergeDTL.Next())
+        RunSource(form);
+
+    // The stages after the last source work on the destination.
+    context.Database = DestinationPath(form.BaseFolder, form.DictionarySetting,
+                                       support::TrimSpaces(code));
+    context.Table.clear();
+    currency::ConvertCurrency(form);
+    rebuild::RebuildCostCentres(form);
+    rebuild::RebuildAllowanceColumns(form);
+    if (!form.StdCurr.empty()) currency::StampEmployeeCurrency(form, form.StdCurr);
+}
+
+}  // namespace
+
+TRunContext& CurrentRunContext() { return g_runContext; }
+
+std::string DestinationPath(const std::string& baseFolder, const std::string& dictionarySetting,
+                            const std::string& code) {
+    if (dictionarySetting == kDictionaryYes)
+        return baseFolder + kCompanyFolderDictionary + code + kPathSeparator + code +
+               kDictionaryExtension;
+    return baseFolder + kCompanyFolderFree + code;
+}
+
+std::string SourcePath(const std::string& baseFolder, const std::string& dictionarySetting,
+                       const std::string& code, const std::string& path) {
+    if (!path.empty()) return path;
+    return DestinationPath(baseFolder, dictionarySetting, code);
+}
+
+bool IsValidPeriod(const std::string& period) {
+    return period.size() == 6 && std::all_of(period.begin(), period.end(), [](unsigned char ch) {
+               return std::isdigit(ch) != 0;
+           });
+}
+
+bool IsDestinationLocked(TFormMerge& form, const std::string& period) {
+    db::TDbTable& lock = form.DbTablePaypara1;
+    if (!lock.FindKey({support::SubStr(period, 1, 4)})) return false;
+    if (lock.FieldByName(kLockField).AsString() != kYes) return false;
+    // Only a locked year converts the period to a number; the run has checked it is six digits.
+    return lock.FieldByName(kLockPeriodField).AsInteger() >= std::stoi(period);
+}
+
+void BitBtn1Click(TFormMerge& form) {
+    TMergeControls& c = form.Controls;
+    g_runContext = {};
+    c.Memo1.clear();
+    form.DbTableExrate.Close();
+    form.DbTableExrate.SetIndexFieldNames(kExrateIndex);
+    // An empty period, or one that is not six digits, would clear and refill the destinations
+    // for no period at all; it is refused before anything changes.
+    if (c.EditPeriod.empty() || !IsValidPeriod(c.EditPeriod)) throw EMergeError(kMsgInvalidPeriod);
+
+    c.BitBtn1Enabled = false;
+    c.BitBtn2Enabled = false;
+    form.dbDest.Disconnect();
+    form.TableMCompany.SetFiltered(false);
+
+    for (form.TableMerge.First(); !form.TableMerge.Eof(); form.TableMerge.Next()) RunGroup(form);
+
+    g_runContext = {};
+    form.FormMsg.CloseProgress();
+    Inform(form, kMsgMergeCompleted);
+    c.BitBtn1Enabled = true;
+    c.BitBtn2Enabled = true;
+    form.dbDest.Disconnect();
+    form.dbSource.Disconnect();
+}
+
+std::string RunErrorReport(const std::string& errorText, const TRunContext& context) {
+    std::string where;
+    auto add = [&where](const char* label, const std::string& value) {
+        if (value.empty()) return;
+        where += where.empty() ? " (" : ", ";
+        where += label + value;
+    };
+    add("merge group ", context.Group);
+    add("database ", context.Database);
+    add("table ", context.Table);
+    return where.empty() ? errorText : errorText + where + ")";
+}
+
+bool RunMerge(TFormMerge& form) {
+    try {
+        BitBtn1Click(form);
+        return true;
+    } catch (const std::exception& e) {
+        db::FlushPendingWrites();
+        form.Operator().ReportError(RunErrorReport(e.what(), CurrentRunContext()));
+        return false;
+    }
+}
+
+}  // namespace peltorn::run

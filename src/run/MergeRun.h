@@ -1,0 +1,66 @@
+// The merge run: what "&Merge Database" starts. For the period in EditPeriod it walks the merge
+// groups, connects each destination, honours its period lock, clears the period, transfers every
+// source company of the group and then lets the currency conversion and the rebuilds finish the
+// destination. The order of the steps is described once, at the top of MergeRun.cpp.
+#pragma once
+
+#include "startup/FormMerge.h"
+
+#include <stdexcept>
+#include <string>
+
+namespace peltorn::run {
+
+// An error raised by the run itself, with a text composed from the engine's message and what
+// failed (" Table " and the table, "Employee#" and the employee code).
+class EMergeError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// What the run was working on when an error ended it: the group's code, the database being
+// connected or merged, the table being cleared or transferred. Empty where not known (an error
+// before the first group). Kept by the stages as they go; reset when a run starts.
+struct TRunContext {
+    std::string Group;
+    std::string Database;
+    std::string Table;
+};
+TRunContext& CurrentRunContext();
+
+// Database paths as the system forms them, backslashes included (the database layer accepts both
+// separators and folds repeated ones). dictionarySetting "YES" gives the data-dictionary layout.
+// code is the group's CODE already trimmed.
+std::string DestinationPath(const std::string& baseFolder, const std::string& dictionarySetting,
+                            const std::string& code);
+// code is the source's CODE as read, path its PATH: a PATH that is not empty wins.
+std::string SourcePath(const std::string& baseFolder, const std::string& dictionarySetting,
+                       const std::string& code, const std::string& path);
+
+// A period text the run accepts: six digits (yyyyMM, or "999999" for all periods).
+bool IsValidPeriod(const std::string& period);
+
+// The destination's period lock: locked when the PAYPARA1 record of the period's year has lock
+// "T" and lockPeriod >= the period as a number. Expects DbTablePaypara1 open on the destination.
+bool IsDestinationLocked(TFormMerge& form, const std::string& period);
+
+// The click handler of BitBtn1. Expects the main database open (TableMerge, TableMergeDTL,
+// TableMCompany) and BaseFolder, DictionarySetting and StdCurr set. Runs every merge group for
+// the period of Controls.EditPeriod and ends with "Merge database completed", the buttons enabled
+// again and the company connections closed.
+// Raises: "Invalid Period!" (EMergeError) before anything changes when the period is empty or not
+// six digits; the buttons stay enabled then. Any other failure ends the run at once and is raised
+// unchanged: the buttons stay disabled, the connections and the progress window as they were,
+// everything already written stays written.
+void BitBtn1Click(TFormMerge& form);
+
+// BitBtn1Click for the front ends: an error that ends the run goes to the standard error report
+// (Operator().ReportError) as RunErrorReport() words it, and the result is false; true when the
+// run completed.
+bool RunMerge(TFormMerge& form);
+
+// The text the standard error report shows for an error that ended the run: the error's own text,
+// then, where known, the merge group, the database and the table it happened in.
+std::string RunErrorReport(const std::string& errorText, const TRunContext& context);
+
+}  // namespace peltorn::run
