@@ -205,10 +205,10 @@ std::vector<TTableDef> MakeCompanyTables() {
     t.push_back(DetailTable("P_DTRXAW", "ALLW_DED_CODE",
                             {Money("AMOUNT"), Money("AMOUNT2"), Chr("CURR_CODE", 8),
                              Money("FAMOUNT"), Dbl("EX_RATE"), Dbl("FREQUENCY"),
-                             Dbl("CPFOWWAGE"), Dbl("CPFAWWAGE"), Chr("REMARK", 30)}));
+                             Money("CPFOWWAGE"), Money("CPFAWWAGE"), Chr("REMARK", 30)}));
     t.push_back(DetailTable("P_DTRXLV", "ALLW_DED_CODE",
                             {Chr("LEAVE_CODE", 8), Dbl("DAY"), Dbl("FREQUENCY"), Money("AMOUNT"),
-                             Dbl("CPFOWWAGE"), Dbl("CPFAWWAGE")}));
+                             Money("CPFOWWAGE"), Money("CPFAWWAGE")}));
     t.push_back({"YTDEMPL",
                  {EmpCode(), Period(), Cycle(), Money("YTD_GROSS"), Money("YTD_CPF"),
                   Money("YTD_SOCSO"), Money("YTD_EIS"), Money("YTD_TAX")},

@@ -1,7 +1,9 @@
 // Creating the main database and company databases from the schema catalogue.
 //
 // Both routines check first that nothing they would create exists, so that a refused request
-// leaves the disk as it was; only then do they create the tables one by one.
+// leaves the disk as it was; only then do they create the tables one by one. Should a later step
+// fail (a disk that fills up, a file the system will not let us write), what was made so far is
+// removed again, so that a second attempt does not meet half a database.
 #include "startup/MakeDatabases.h"
 
 #include "db/Db.h"
@@ -42,62 +44,137 @@ void RequireAbsent(db::TDbConnection& conn, const std::vector<db::TTableDef>& ta
     }
 }
 
-void ConnectFolder(db::TDbConnection& conn, const std::string& dir) {
+// Removes a database file with the journal files the engine keeps beside it.
+void RemoveDatabaseFile(const fs::path& file) {
     std::error_code ec;
-    fs::create_directories(db::NormalizePath(dir), ec);
-    if (ec) {
-        throw db::EDbDatabaseError(db::TDbErrorCode::FileError,
-                                   "Cannot create the folder " + dir + ": " + ec.message());
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+        fs::path p(file.string() + suffix);
+        if (fs::is_regular_file(p, ec)) fs::remove(p, ec);
     }
+}
+
+// What one creation has made on disk, taken back when the creation fails part-way.
+class TCreatedFiles {
+public:
+    // Creates dir and its missing parents, remembering the folders that were new.
+    void MakeFolder(const std::string& dir) {
+        fs::path p = db::NormalizePath(dir);
+        std::vector<fs::path> missing;
+        std::error_code ec;
+        for (fs::path q = p; !q.empty() && !fs::exists(q, ec); q = q.parent_path()) {
+            missing.push_back(q);
+            if (q == q.parent_path()) break;
+        }
+        fs::create_directories(p, ec);
+        if (ec) {
+            throw db::EDbDatabaseError(db::TDbErrorCode::FileError,
+                                       "Cannot create the folder " + dir + ": " + ec.message());
+        }
+        m_folders.insert(m_folders.end(), missing.begin(), missing.end());  // deepest first
+    }
+    void AddFile(fs::path file) { m_files.push_back(std::move(file)); }
+    void Keep() { m_files.clear(), m_folders.clear(); }
+    // Removes the files, then the new folders when they are empty again. Never raises.
+    void Remove() noexcept {
+        for (const auto& f : m_files) RemoveDatabaseFile(f);
+        std::error_code ec;
+        for (const auto& d : m_folders)
+            if (fs::is_empty(d, ec)) fs::remove(d, ec);
+        Keep();
+    }
+
+private:
+    std::vector<fs::path> m_files;
+    std::vector<fs::path> m_folders;
+};
+
+void ConnectFolder(db::TDbConnection& conn, const std::string& dir, TCreatedFiles& created) {
+    created.MakeFolder(dir);
     conn.SetConnectPath(dir);
     conn.Connect();
 }
 
-void CreateAll(db::TDbConnection& conn, const std::vector<db::TTableDef>& tables) {
-    for (const auto& def : tables) db::CreateTable(conn, def);
+// Creates the tables; in a folder each new table file is remembered for the rollback.
+void CreateAll(db::TDbConnection& conn, const std::vector<db::TTableDef>& tables,
+               TCreatedFiles& created) {
+    for (const auto& def : tables) {
+        if (!conn.IsDictionaryConn()) {
+            // Only a file that is not there yet is ours to take back.
+            fs::path file = fs::path(db::NormalizePath(conn.ConnectPath())) / (Upper(def.Name) + ".ADT");
+            std::error_code ec;
+            if (!fs::exists(file, ec)) created.AddFile(file);
+        }
+        db::CreateTable(conn, def);
+    }
+}
+
+// Runs body; on failure disconnects, removes what was created and raises the failure again.
+template <class Body>
+void CreateOrRollBack(db::TDbConnection& conn, TCreatedFiles& created, Body body) {
+    try {
+        body();
+        conn.Disconnect();
+        created.Keep();
+    } catch (...) {
+        try {
+            conn.Disconnect();
+        } catch (...) {
+            // The failure being raised is the one the caller must see.
+        }
+        created.Remove();
+        throw;
+    }
 }
 
 }  // namespace
 
 void CreateMainDatabase(const std::string& dir) {
     db::TDbConnection conn("main");
-    ConnectFolder(conn, dir);
-    RequireAbsent(conn, MainTables());
-    CreateAll(conn, MainTables());
-    conn.Disconnect();
+    TCreatedFiles created;
+    CreateOrRollBack(conn, created, [&] {
+        ConnectFolder(conn, dir, created);
+        RequireAbsent(conn, MainTables());
+        CreateAll(conn, MainTables(), created);
+    });
 }
 
 void CreateCompanyDatabase(const std::string& path, const std::string& versionMark) {
     db::TDbConnection conn("company");
     conn.SetConnectPath(path);
-    if (conn.IsDictionaryConn()) {
-        std::error_code ec;
-        if (fs::exists(db::NormalizePath(path), ec)) {
-            throw db::EDbDatabaseError(db::TDbErrorCode::General,
-                                       "Data dictionary " + path +
-                                           " exists already; nothing was created");
+    TCreatedFiles created;
+    CreateOrRollBack(conn, created, [&] {
+        if (conn.IsDictionaryConn()) {
+            fs::path file = db::NormalizePath(path);
+            std::error_code ec;
+            if (fs::exists(file, ec)) {
+                throw db::EDbDatabaseError(db::TDbErrorCode::General,
+                                           "Data dictionary " + path +
+                                               " exists already; nothing was created");
+            }
+            if (file.has_parent_path()) created.MakeFolder(file.parent_path().string());
+            std::string adminPassword = signon::AdminPasswordForMark(versionMark);
+            created.AddFile(file);
+            db::CreateDictionary(path,
+                                 {{signon::kAdminUser, adminPassword},
+                                  {signon::kMaintenanceUser, signon::MaintenancePassword()}});
+            conn.Username = signon::kAdminUser;
+            conn.Password = adminPassword;
+            conn.Connect();
+        } else {
+            ConnectFolder(conn, path, created);
+            RequireAbsent(conn, CompanyTables());
         }
-        std::string adminPassword = signon::AdminPasswordForMark(versionMark);
-        db::CreateDictionary(path, {{signon::kAdminUser, adminPassword},
-                                    {signon::kMaintenanceUser, signon::MaintenancePassword()}});
-        conn.Username = signon::kAdminUser;
-        conn.Password = adminPassword;
-        conn.Connect();
-    } else {
-        ConnectFolder(conn, path);
-        RequireAbsent(conn, CompanyTables());
-    }
-    CreateAll(conn, CompanyTables());
+        CreateAll(conn, CompanyTables(), created);
 
-    db::TDbTable para("PAYPARA");
-    para.SetConnection(&conn);
-    para.SetTableName(kVersionTable);
-    para.Open();
-    para.Append();
-    para.FieldByName(kVersionField).SetAsString(versionMark);
-    para.Post();
-    para.Close();
-    conn.Disconnect();
+        db::TDbTable para("PAYPARA");
+        para.SetConnection(&conn);
+        para.SetTableName(kVersionTable);
+        para.Open();
+        para.Append();
+        para.FieldByName(kVersionField).SetAsString(versionMark);
+        para.Post();
+        para.Close();
+    });
 }
 
 }  // namespace peltorn

@@ -13,7 +13,8 @@ inline constexpr const char* kDefaultVersionMark = "@2019";
 
 // Creates MCOMPANY, MERGRHD and MERGEDTL as free tables in dir (created when missing).
 // Raises db::EDbDatabaseError naming the table when one of them exists already; nothing is
-// created then.
+// created then. Any other failure raises the layer's error after removing the tables (and the
+// folders) made so far.
 void CreateMainDatabase(const std::string& dir);
 
 // Creates a company database with every catalogue company table, all empty except PAYPARA, which
@@ -21,7 +22,9 @@ void CreateMainDatabase(const std::string& dir);
 // missing; the tables are plain, not encrypted) or, when it names a ".ADD" file, a data
 // dictionary whose users are ADSSYS, with the password the sign-on chooses for versionMark, and
 // ORVEXSYS8, with the maintenance password. Raises db::EDbDatabaseError when the dictionary file
-// or one of the tables exists already; nothing is created then.
+// or one of the tables exists already; nothing is created then. Any other failure raises the
+// layer's error after removing what was made so far (table files, the dictionary file, new
+// folders).
 void CreateCompanyDatabase(const std::string& path,
                            const std::string& versionMark = kDefaultVersionMark);
 

@@ -169,6 +169,28 @@ TEST(CreateCompanyDatabaseTest, RefusesAnExistingDatabase) {
     EXPECT_EQ(Count(conn, "PAYPARA"), 1);  // not written a second time
 }
 
+// A creation that fails part-way (here a folder stands where the P_HTRX table file would go)
+// takes back the tables it made, and the folders it made for them.
+TEST(CreateCompanyDatabaseTest, FailurePartWayLeavesNothingBehind) {
+    namespace fs = std::filesystem;
+    TempDir dir;
+    fs::path co = fs::path(dir.Str()) / "CO";
+    fs::create_directories(co / "P_HTRX.ADT");
+    EXPECT_THROW(CreateCompanyDatabase(co.string()), db::EDbDatabaseError);
+    std::vector<std::string> tableFiles;
+    for (const auto& entry : fs::directory_iterator(co))
+        if (entry.path().extension() == ".ADT" && entry.is_regular_file())
+            tableFiles.push_back(entry.path().filename());
+    EXPECT_EQ(tableFiles, std::vector<std::string>{});
+    EXPECT_TRUE(fs::is_directory(co / "P_HTRX.ADT"));  // what was there before stays
+
+    fs::path main = fs::path(dir.Str()) / "NEW" / "MAIN";
+    fs::create_directories(main / "MERGRHD.ADT");
+    EXPECT_THROW(CreateMainDatabase(main.string()), db::EDbDatabaseError);
+    EXPECT_FALSE(fs::exists(main / "MCOMPANY.ADT"));
+    EXPECT_FALSE(fs::exists(main / "MERGEDTL.ADT"));
+}
+
 TEST(MakeMergeTablesTest, CreatesOnlyTheMissingSetupTables) {
     TempDir dir;
     db::TDbConnection conn;

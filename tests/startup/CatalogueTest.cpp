@@ -194,7 +194,9 @@ TEST(CatalogueTest, CompanyIndexesAreNotUniqueAndNameExistingFields) {
 bool IsAmount(TFieldType t) { return t == TFieldType::ftFloat || t == TFieldType::ftCurrency; }
 
 TEST(CatalogueTest, FieldsTheMergeAddressesHaveTheTypesItReadsAndWrites) {
-    enum Kind { Text, Whole, Amount, Day, AutoNumber };
+    // Money: an amount of pay (fixed point, four decimals). Number: a count, rate or share held
+    // as floating point. Amount: floating point or money, either serves.
+    enum Kind { Text, Whole, Money, Number, Amount, Day, AutoNumber };
     struct Expect {
         const char* table;
         const char* fields;
@@ -210,30 +212,44 @@ TEST(CatalogueTest, FieldsTheMergeAddressesHaveTheTypesItReadsAndWrites) {
         {"EMPLEAVE", "START_DATE", Day},
         {"LEAV_TRX", "DATE", Day},
         {"EXRATE", "CURR;EXCODE;PERIOD", Text},
-        {"EXRATE", "EX_RATE", Amount},
+        {"EXRATE", "EX_RATE", Number},
+        {"P_HTRX", "PAYDAY;ANLV_CUR;ANLV_YTD;ANLV_BAL;NPL_DAY;ABSENT_DAY;WORKDAY;SICKLV_CUR;"
+                   "SICKLV_YTD;SICKLV_BAL",
+         Number},
         {"P_HTRX",
-         "BASIC;PAYDAY;ANLV_CUR;ANLV_YTD;ANLV_BAL;NPL_DAY;ABSENT_DAY;WORKDAY;SICKLV_CUR;"
-         "SICKLV_YTD;SICKLV_BAL;CHEQAMT;CPF_WAGE;SCP_WAGE;SOCSO_WAGE;TOTAL_CPF;S_CPFWAGE;S_SDF;"
+         "BASIC;CHEQAMT;CPF_WAGE;SCP_WAGE;SOCSO_WAGE;TOTAL_CPF;S_CPFWAGE;S_SDF;"
          "S_FWL;S_SOCSO;S_ERSOCSO;S_CPFEMPEE;S_CPFEMPER;S_SCP_ER;S_SCP_EE;S_ERVOLUN;S_VOLUN;"
          "S_EIS;S_EREIS;S_EIS_WAGE;SDF;FWL;CPFEMPEE;CPFEMPER;SCP_ER;SCP_EE;TOTAL_SCP;ERVOLUN;"
          "VOLUN;SOCSO;ERSOCSO;EIS_WAGE;EIS;EREIS;TOTAL_EIS;TOTAL_NPL;SHIFTAMT;OTAMT;RESTAMT;"
          "TOTAL_ALLOWANCE;TOTAL_DEDUCTION;GROSS_WAGE;NETT_WAGE;BANKAMT;CASHAMT",
-         Amount},
+         Money},
         {"P_DTRXAW", "ALLW_DED_CODE;CURR_CODE", Text},
-        {"P_DTRXAW", "AMOUNT;AMOUNT2;FAMOUNT;EX_RATE", Amount},
-        {"P_DTRXNH", "AMOUNT", Amount},
-        {"P_DTRXND", "AMOUNT", Amount},
-        {"P_DTRXAS", "AMOUNT", Amount},
-        {"P_DTRXRD", "AMOUNT", Amount},
-        {"P_DTRXLV", "AMOUNT", Amount},
-        {"P_DTRXSF", "SHIFTAMT", Amount},
-        {"P_DTRXOT", "OTAMT", Amount},
+        {"P_DTRXAW", "AMOUNT;AMOUNT2;FAMOUNT", Money},
+        {"P_DTRXAW", "EX_RATE", Amount},
+        {"P_DTRXNH", "AMOUNT", Money},
+        {"P_DTRXND", "AMOUNT", Money},
+        {"P_DTRXAS", "AMOUNT", Money},
+        {"P_DTRXRD", "AMOUNT", Money},
+        {"P_DTRXLV", "AMOUNT", Money},
+        {"P_DTRXSF", "SHIFTAMT", Money},
+        {"P_DTRXOT", "OTAMT", Money},
+        // Counts and factors that the conversion leaves alone, and the wage bases it excludes.
+        {"P_DTRXAW", "FREQUENCY", Number},
+        {"P_DTRXLV", "FREQUENCY;DAY", Number},
+        {"P_DTRXSF", "SHIFT_NO;DAY", Number},
+        {"P_DTRXOT", "OTHRS;OTFACTOR", Number},
+        {"P_DTRXNH", "HOUR", Number},
+        {"P_DTRXND", "DAY", Number},
+        {"P_DTRXAS", "DAY", Number},
+        {"P_DTRXRD", "DAY", Number},
+        {"P_DTRXAW", "CPFOWWAGE;CPFAWWAGE", Money},
+        {"P_DTRXLV", "CPFOWWAGE;CPFAWWAGE", Money},
         {"ALLOWNCE", "ALLOW_CODE;YEAR;DESC;IS_TAX;IS_ABSENT;EA_IRA", Text},
         {"ALLOWNCE", "TRNNO", Whole},
         {"BANKTRX", "EMPCODE;PERIOD;CYCLE;BANK_ID;CURR_CODE", Text},
-        {"BANKTRX", "BANK_AMT;TRAN_AMT;SPLIT_AMT", Amount},
+        {"BANKTRX", "BANK_AMT;TRAN_AMT;SPLIT_AMT", Money},
         {"COSTCTR", "EMPCODE;PERIOD;COST_CENTRE;DEPARTMENT", Text},
-        {"COSTCTR", "PERCENT", Amount},
+        {"COSTCTR", "PERCENT", Number},
         {"MEDICAL", "EMPCODE;PERIOD_TO_TRANSFER", Text},
         {"RTABLE", "HEADING;DATABASE1;FIELD;CODE;TYPE1;HIDE_WAGE", Text},
         {"RTABLE", "NO;WIDTH", Whole},
@@ -252,6 +268,8 @@ TEST(CatalogueTest, FieldsTheMergeAddressesHaveTheTypesItReadsAndWrites) {
             switch (e.kind) {
                 case Text: EXPECT_EQ(f->Type, TFieldType::ftString) << e.table << "." << name; break;
                 case Whole: EXPECT_EQ(f->Type, TFieldType::ftInteger) << e.table << "." << name; break;
+                case Money: EXPECT_EQ(f->Type, TFieldType::ftCurrency) << e.table << "." << name; break;
+                case Number: EXPECT_EQ(f->Type, TFieldType::ftFloat) << e.table << "." << name; break;
                 case Amount: EXPECT_TRUE(IsAmount(f->Type)) << e.table << "." << name; break;
                 case Day: EXPECT_EQ(f->Type, TFieldType::ftDate) << e.table << "." << name; break;
                 case AutoNumber: EXPECT_EQ(f->Type, TFieldType::ftAutoInc) << e.table << "." << name; break;
