@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
 namespace peltorn {
@@ -283,6 +284,37 @@ TEST_F(DbCliStatementsTest, CurrencyConversionSelectsAndUpdates) {
               "3\n");
     EXPECT_EQ(Sql(co, "SELECT DISTINCT FCURR_CODE, LOCAL_CURR_CODE FROM EMPLOYEE"),
               "FCURR_CODE,LOCAL_CURR_CODE\r\nMYR,MYR\r\n");
+}
+
+// The source selections of the transfer (S, E, P and M lines) and of the bank transactions.
+TEST_F(DbCliStatementsTest, TransferAndBankSelectionsPickThePeriod) {
+    std::string header = Sql(co, "SELECT P_HTRX.* FROM P_HTRX\nWHERE PERIOD = :PERIOD ",
+                             {"--param", "PERIOD=202404"});
+    EXPECT_EQ(std::count(header.begin(), header.end(), '\n'), 2) << header;
+    EXPECT_EQ(header.rfind("PERIOD,CYCLE,EMPCODE,", 0), 0u) << header;
+    EXPECT_NE(header.find("\r\n202404,1,E001,"), std::string::npos) << header;
+    std::string rows = Sql(co, "SELECT EMPLOYEE.* FROM EMPLOYEE");
+    EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 4) << rows;  // header and 3 employees
+
+    Import(co, "MEDICAL", "EMPCODE,PERIOD_TO_TRANSFER,AMOUNT\nE001,202403,10\nE002,999999,20\n");
+    EXPECT_EQ(Sql(co, "SELECT EMPCODE,AMOUNT FROM MEDICAL\nWHERE  PERIOD_TO_TRANSFER=:PERIOD",
+                  {"--param", "PERIOD=999999"}),
+              "EMPCODE,AMOUNT\r\nE002,20\r\n");
+
+    Import(co, "BANKTRX", "EMPCODE,PERIOD,CYCLE,BANK_ID,CURR_CODE,BANK_AMT\n"
+                          "E001,202403,1,TT,USD,60\nE001,202403,1,MBB,MYR,40\n"
+                          "E001,202403,S,MBB,MYR,5\nE002,202403,1,MBB,MYR,200\n");
+    std::string bank = Sql(co,
+                           "SELECT * FROM BANKTRX WHERE CYCLE = :CYCLE AND PERIOD=:PERIOD AND "
+                           "EMPCODE=:EMPCODE ",
+                           {"--param", "EMPCODE=E001", "--param", "PERIOD=202403", "--param",
+                            "CYCLE=1"});
+    EXPECT_EQ(std::count(bank.begin(), bank.end(), '\n'), 3) << bank;
+    EXPECT_NE(bank.find("E001,202403,1,TT,,,USD,60,"), std::string::npos) << bank;
+    EXPECT_NE(bank.find("E001,202403,1,MBB,,,MYR,40,"), std::string::npos) << bank;
+
+    Import(co, "GLTYPE", "GL_TYPE,DESC\nA,Assets\n");
+    EXPECT_EQ(Sql(co, "SELECT * FROM GLTYPE"), "GL_TYPE,DESC\r\nA,Assets\r\n");
 }
 
 TEST_F(DbCliStatementsTest, CostCentreCutOffDeletesFrom200701On) {
