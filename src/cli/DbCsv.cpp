@@ -29,6 +29,11 @@ std::vector<TCsvRow> ParseCsv(std::string_view text) {
         current = TCsvRow{static_cast<int>(rows.size()) + 1, {}};
     };
     if (n == 0) return rows;
+    // Spreadsheet programs often begin a saved CSV file with a byte-order mark; it is not part of
+    // the first column's name.
+    constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+    if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) i = kByteOrderMark.size();
+    if (i == n) return rows;
     while (i < n) {
         char c = text[i];
         if (c == '"' && cell.empty()) {

@@ -20,8 +20,9 @@ struct TCsvRow {
 
 // Splits text into records: fields separated by commas, records by CRLF or LF, fields may be
 // quoted with '"' (a doubled quote inside stands for one) and then hold commas and line breaks.
-// The line break after the last record is optional. Raises std::runtime_error naming the row on
-// an unterminated quote or text after a closing quote.
+// The line break after the last record is optional; a leading UTF-8 byte-order mark is skipped.
+// Raises std::runtime_error naming the row on an unterminated quote or text after a closing
+// quote.
 std::vector<TCsvRow> ParseCsv(std::string_view text);
 
 // Writes one record, quoting the cells that need it, ended by CRLF.

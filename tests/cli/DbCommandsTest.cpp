@@ -109,9 +109,10 @@ TEST_F(DbCliTest, FolderRoundTripKeepsEveryValueAndLeavesOmittedColumnsNull) {
     std::string exported = Export(co, "P_DTRXAW");
     EXPECT_EQ(exported, kAllowanceExport);
 
-    // What was exported imports into another database as the same rows.
+    // What was exported imports into another database as the same rows, also when a spreadsheet
+    // program saved it with a byte-order mark.
     std::string other = Company("OTHER");
-    Import(other, "P_DTRXAW", exported);
+    Import(other, "P_DTRXAW", "\xEF\xBB\xBF" + exported);
     EXPECT_EQ(Export(other, "P_DTRXAW"), exported);
 }
 
