@@ -18,6 +18,8 @@
 
 // Only the narrow-character reader is needed: the settings file is read as bytes.
 #define SI_NO_CONVERSION
+// The template's member definitions are compiled here rather than taken from the shared library.
+#define SI_IMPLEMENTATION
 #include <SimpleIni.h>
 
 #include <chrono>
