@@ -329,7 +329,15 @@ void UseDbUsageText(CLI::App& app) {
             if (deepest->get_parent() == root && deepest->get_name() == "db") inDb = true;
         }
         if (!inDb) return CLI::FailureMessage::simple(root, e);
-        return std::string(e.what()) + "\n" + deepest->help();
+        // The subcommand's help names only the subcommand; show the whole command line.
+        std::string usage = deepest->help();
+        std::string fullName;
+        for (const CLI::App* a = deepest; a; a = a->get_parent())
+            fullName = a->get_name() + (fullName.empty() ? "" : " ") + fullName;
+        const std::string shortUsage = "Usage: " + deepest->get_name();
+        if (deepest != root && usage.find(shortUsage) != std::string::npos)
+            usage.replace(usage.find(shortUsage), shortUsage.size(), "Usage: " + fullName);
+        return std::string(e.what()) + "\n" + usage;
     });
 }
 

@@ -354,6 +354,11 @@ TEST_F(DbCliTest, ErrorsAndWrongUsage) {
         EXPECT_NE(r.Err.find("Usage:"), std::string::npos) << r.Err;
         EXPECT_EQ(r.Out, "");
     }
+    CliResult r = RunCli({"db", "import", co, "P_HTRX"});
+    EXPECT_EQ(r.ExitCode, 2);
+    EXPECT_NE(r.Err.find("FILE is required"), std::string::npos) << r.Err;
+    EXPECT_NE(r.Err.find("Usage: peltorn db import [OPTIONS] PATH TABLE FILE"), std::string::npos)
+        << r.Err;
 }
 
 TEST_F(DbCliTest, CipherPasswordGivesTheStoredCiphertextOfAPassword) {
