@@ -77,7 +77,9 @@ void RunSource(TFormMerge& form) {
     signon::SelectAdminLogin(form.dbDest, form.DbTablePara1, kSignOn, password);
     form.dbSource.Password = password;
 
+    // Natural order (an index name left by an earlier table is cleared too).
     form.tblDest.SetIndexFieldNames("");
+    form.tblDest.SetIndexName("");
     const bool freeSource = !form.dbSource.IsDictionaryConn();
     if (freeSource) {
         form.tblSource.EnableEncryption(signon::kFreeTablePassword);

@@ -91,13 +91,20 @@ const TTableRule* FindTableRule(const std::string& table) {
     return nullptr;
 }
 
+// Natural order: neither an index field list nor an index name. Clearing the field list alone
+// would leave an index name made current earlier (EMPLEAVE's) in force for the next table.
+void ClearIndex(db::TDbTable& table) {
+    table.SetIndexFieldNames("");
+    table.SetIndexName("");
+}
+
 // Closes tblDest and opens it on table in natural order. Whatever fails is raised as
 // "<message> Table <table>", so the operator learns which destination table is at fault.
 void OpenDestinationTable(TFormMerge& form, const std::string& table) {
     try {
         form.tblDest.Close();
         form.tblDest.SetTableName(table);
-        form.tblDest.SetIndexFieldNames("");
+        ClearIndex(form.tblDest);
         form.tblDest.Open();
     } catch (const std::exception& e) {
         throw EMergeError(e.what() + std::string(kErrTableSuffix) + form.tblDest.TableName());
@@ -160,7 +167,7 @@ void TransferCompanyTable(TFormMerge& form, const TTableRule& rule) {
     switch (rule.IndexBy) {
     case FieldNames: dest.SetIndexFieldNames(rule.Index); break;
     case IndexName: dest.SetIndexName(rule.Index); break;
-    case NoIndex: dest.SetIndexFieldNames(""); break;
+    case NoIndex: ClearIndex(dest); break;
     }
     dest.Open();
     if (freeTables && dest.IsTableEncrypted()) dest.EnableEncryption(signon::kFreeTablePassword);
@@ -218,7 +225,7 @@ void TransferParameterTable(TFormMerge& form, const std::string& tableName) {
     TransferAllRecords(form, false, false);
     form.tblDest.Close();
     form.tblDest.SetTableName("");
-    form.tblDest.SetIndexFieldNames("");
+    ClearIndex(form.tblDest);
 }
 
 void TransferGLTables(TFormMerge& form) {
