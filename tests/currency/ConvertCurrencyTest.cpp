@@ -3,6 +3,7 @@
 // stamp and a stop request. Expected figures are worked out by hand beside each number.
 #include "CurrencyFixture.h"
 #include "currency/ConvertCurrency.h"
+#include "signon/Credentials.h"
 
 namespace peltorn::test {
 namespace {
@@ -97,6 +98,10 @@ TEST_F(CurrencyTest, ForeignEmployeeIsConvertedAtTheEmployeesRate) {
     Detail("P_DTRXOT", "E2", "1", {{"OTTYPE", "OT1"}, {"OTHRS", "2"}, {"OTAMT", "10.003"}});
     Detail("P_DTRXLV", "E2", "1",
            {{"ALLW_DED_CODE", "AL"}, {"DAY", "2"}, {"FREQUENCY", "1"}, {"AMOUNT", "100"}});
+    // A currency without a rate: reported, AMOUNT kept as copied.
+    Allowance("E2", "1",
+              {{"ALLW_DED_CODE", "CAR"}, {"AMOUNT", "12"}, {"CURR_CODE", "JPY"},
+               {"FAMOUNT", "1000"}});
     // In code order: HOUSE moves the rate table to USD before PCB and TRANS are converted.
     Allowance("E2", "1",
               {{"ALLW_DED_CODE", "HOUSE"}, {"AMOUNT", "0"}, {"CURR_CODE", "USD"},
@@ -111,6 +116,10 @@ TEST_F(CurrencyTest, ForeignEmployeeIsConvertedAtTheEmployeesRate) {
     ConvertCurrency(form);
 
     Reader aw = AllowanceReader();
+    ASSERT_TRUE(aw.Find({"E2", kPeriod, "1", "CAR"}));
+    EXPECT_NEAR(aw.F("AMOUNT"), 12, kTol);
+    EXPECT_TRUE(aw.Null("FAMOUNT"));  // cleared all the same
+    EXPECT_EQ(aw.S("CURR_CODE"), "");
     ASSERT_TRUE(aw.Find({"E2", kPeriod, "1", "HOUSE"}));
     EXPECT_NEAR(aw.F("AMOUNT"), 470, kTol);  // FAMOUNT 100 x USD 4.7
     EXPECT_TRUE(aw.Null("FAMOUNT"));
@@ -142,19 +151,23 @@ TEST_F(CurrencyTest, ForeignEmployeeIsConvertedAtTheEmployeesRate) {
     EXPECT_NEAR(h.F("EIS"), -7, kTol);
     EXPECT_NEAR(h.F("TOTAL_EIS"), 14, kTol);    // |-7| + 7
     EXPECT_NEAR(h.F("OTAMT"), 35.01, kTol);     // 10.003 x 3.5 = 35.0105
-    // 470 + 45.6789 + 350; PCB counts nowhere, ZAKAT is a deduction
-    EXPECT_NEAR(h.F("TOTAL_ALLOWANCE"), 865.6789, kTol);
+    // 12 + 470 + 45.6789 + 350; PCB counts nowhere, ZAKAT is a deduction
+    EXPECT_NEAR(h.F("TOTAL_ALLOWANCE"), 877.6789, kTol);
     EXPECT_NEAR(h.F("TOTAL_DEDUCTION"), -17.5, kTol);
-    EXPECT_NEAR(h.F("GROSS_WAGE"), 4400.6889, kTol);  // 3500 + 35.01 + 865.6789
-    // 3500 + 35.01 + 865.6789 - 17.5 - 385 = 3998.1889; - 20 (SOCSO) - 7 (EIS) = 3971.1889
-    EXPECT_NEAR(h.F("NETT_WAGE"), 3971.1889, kTol);
-    EXPECT_NEAR(h.F("CHEQAMT"), 3971.1889, kTol);  // BANKAMT 0, CHEQAMT not 0
+    EXPECT_NEAR(h.F("GROSS_WAGE"), 4412.6889, kTol);  // 3500 + 35.01 + 877.6789
+    // 3500 + 35.01 + 877.6789 - 17.5 - 385 = 4010.1889; - 20 (SOCSO) - 7 (EIS) = 3983.1889
+    EXPECT_NEAR(h.F("NETT_WAGE"), 3983.1889, kTol);
+    EXPECT_NEAR(h.F("CHEQAMT"), 3983.1889, kTol);  // BANKAMT 0, CHEQAMT not 0
     EXPECT_NEAR(h.F("BANKAMT"), 0, kTol);
     EXPECT_NEAR(h.F("CASHAMT"), 0, kTol);
 
     EXPECT_TRUE(HasLogLine("Employee#E2 Currency : SGD EX RATE : 3.5"));
     EXPECT_TRUE(HasLogLine("employee# E2 FCURR_CODE SGD STDCURR MYR RATE 4.7 Local$ 470 FAMT : 100"));
-    EXPECT_TRUE(op.Messages.empty());
+    // The failed JPY lookup leaves the employee's SGD row current.
+    EXPECT_EQ(op.Messages,
+              (std::vector<std::string>{
+                  "Undefined Exrate Table. Rate : 3.5STDCURR MYR CURR_CODE JPY PERIOD 202403",
+                  "Error 1000. Unable to locate Currency rate Table : JPY Employee# E2"}));
 }
 
 TEST_F(CurrencyTest, AllowanceRowsAreSortedByClass) {
@@ -317,6 +330,59 @@ TEST_F(CurrencyTest, StopRequestLeavesTheRemainingEmployeesAndBankRows) {
     EXPECT_DOUBLE_EQ(rates.F("EX_RATE"), 1.0);  // the rate reset still runs
     EXPECT_FALSE(form.FormMsg.Visible);
     EXPECT_FALSE(form.FormMsg.StopRequested);   // cleared when the window closed
+}
+
+// Free tables of a live installation are encrypted: every statement and table of the
+// conversion must be given the free-table password.
+TEST_F(CurrencyTest, EncryptedFreeTablesAreReadAndWritten) {
+    Employee("E1", "SGD");
+    Rate("SGD", "2");
+    Header("E1", "1", {{"BASIC", "100"}, {"BANKAMT", "1"}});
+    Allowance("E1", "1", {{"ALLW_DED_CODE", "TRANS"}, {"AMOUNT", "10"}});
+    Insert(form.dbSource, "BANKTRX",
+           {{"EMPCODE", "E1"}, {"PERIOD", kPeriod}, {"CYCLE", "1"}, {"BANK_ID", "B1"},
+            {"CURR_CODE", "SGD"}, {"BANK_AMT", "110"}});
+    form.dbDest.Disconnect();
+    form.dbSource.Disconnect();
+    auto encrypt = [](const std::string& path, const std::string& table) {
+        db::TDbConnection conn("encrypt");
+        conn.SetConnectPath(path);
+        db::TDbTable t("encrypt");
+        t.SetConnection(&conn);
+        t.SetTableName(table);
+        t.Open();
+        t.EnableEncryption(signon::kFreeTablePassword);
+        t.EncryptTable();
+        t.Close();
+    };
+    for (const char* table : {"EMPLOYEE", "P_HTRX", "P_DTRXAW", "P_DTRXNH", "P_DTRXND",
+                              "P_DTRXAS", "P_DTRXSF", "P_DTRXOT", "P_DTRXRD", "P_DTRXLV",
+                              "YTDEMPL", "BANKTRX"}) {
+        encrypt(m_destPath, table);
+    }
+    encrypt(m_srcPath, "BANKTRX");
+    form.dbDest.Connect();
+    form.dbSource.Connect();
+
+    ConvertCurrency(form);
+    StampEmployeeCurrency(form, "MYR");
+    EXPECT_TRUE(op.Messages.empty()) << op.Messages.front();
+
+    Reader h = HeaderReader();
+    h.Table().EnableEncryption(signon::kFreeTablePassword);
+    ASSERT_TRUE(h.Find({"E1", kPeriod, "1"}));
+    EXPECT_NEAR(h.F("BASIC"), 200, kTol);  // 100 x 2
+    // 200 + 20 (TRANS 10 x 2)
+    EXPECT_NEAR(h.F("NETT_WAGE"), 220, kTol);
+    Reader bank(form.dbDest, "BANKTRX", "EMPCODE;PERIOD;CYCLE");
+    bank.Table().EnableEncryption(signon::kFreeTablePassword);
+    ASSERT_TRUE(bank.Find({"E1", kPeriod, "1"}));
+    EXPECT_NEAR(bank.F("BANK_AMT"), 220, kTol);
+    EXPECT_EQ(bank.S("CURR_CODE"), "MYR");
+    Reader emp(form.dbDest, "EMPLOYEE", "EMP_NO");
+    emp.Table().EnableEncryption(signon::kFreeTablePassword);
+    ASSERT_TRUE(emp.Find({"E1"}));
+    EXPECT_EQ(emp.S("FCURR_CODE"), "MYR");
 }
 
 // A destination whose P_HTRX has no "S_" field and whose P_DTRXAW has no row currency.
