@@ -296,6 +296,7 @@ void ConvertCurrency(TFormMerge& form) {
         selection.Next();
     }
 
+    form.Stage("bank");
     ConvertBankTransactions(form);
 
     // The destination's amounts are all in the standard currency now.

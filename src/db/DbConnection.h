@@ -10,6 +10,7 @@
 
 #include <memory>
 #include <set>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -75,6 +76,24 @@ private:
 // Commits every posted record still held in a commit group (the end of a run calls it; tables,
 // connections and errors do it on their own).
 void FlushPendingWrites() noexcept;
+
+// A long statement (a delete over a whole year, a large selection) runs inside the storage engine
+// without returning to its caller. While a heartbeat is set, every statement of every connection
+// calls it about every intervalMs milliseconds of its running time, so that the windows keep
+// processing their messages (repaint, the stop request) through it. Exceptions the heartbeat
+// raises are swallowed: it must not end the statement. An empty function removes it.
+void SetStatementHeartbeat(std::function<void()> heartbeat, int intervalMs = 25);
+
+// Sets the heartbeat for the life of the object and removes it afterwards.
+class TStatementHeartbeat {
+public:
+    explicit TStatementHeartbeat(std::function<void()> heartbeat, int intervalMs = 25) {
+        SetStatementHeartbeat(std::move(heartbeat), intervalMs);
+    }
+    ~TStatementHeartbeat() { SetStatementHeartbeat({}); }
+    TStatementHeartbeat(const TStatementHeartbeat&) = delete;
+    TStatementHeartbeat& operator=(const TStatementHeartbeat&) = delete;
+};
 
 // Paths as the system forms them: "\" and "/" both separate, repeated separators count as one.
 // Returns the path in the machine's own form.

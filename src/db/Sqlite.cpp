@@ -1,6 +1,8 @@
 // SQLite/SQLCipher handles, statements, key derivation, plain-file test and table locks.
 #include "db/Sqlite.h"
 
+#include "db/DbConnection.h"
+
 #include <sqlcipher/sqlite3.h>
 
 #include <openssl/evp.h>
@@ -10,6 +12,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <unistd.h>
 
 namespace peltorn::db::detail {
@@ -28,6 +31,38 @@ TDbErrorCode CodeFor(int rc) {
         case SQLITE_READONLY: return TDbErrorCode::FileError;
         default: return TDbErrorCode::SqlError;
     }
+}
+
+// The statement heartbeat (see SetStatementHeartbeat). The storage engine calls the handler every
+// kHeartbeatOps virtual-machine steps of a running statement; it looks at the clock only then.
+constexpr int kHeartbeatOps = 4000;
+
+struct THeartbeat {
+    std::function<void()> Fn;
+    std::chrono::steady_clock::duration Interval{};
+    std::chrono::steady_clock::time_point Last{};
+    bool Running = false;  // a heartbeat that runs statements itself is not called again inside
+};
+
+THeartbeat& Heartbeat() {
+    static THeartbeat heartbeat;
+    return heartbeat;
+}
+
+int StatementHeartbeat(void*) {
+    THeartbeat& h = Heartbeat();
+    if (!h.Fn || h.Running) return 0;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - h.Last < h.Interval) return 0;
+    h.Running = true;
+    try {
+        h.Fn();
+    } catch (...) {
+        // The statement goes on whatever the windows did.
+    }
+    h.Running = false;
+    h.Last = std::chrono::steady_clock::now();
+    return 0;  // never interrupts the statement
 }
 
 }  // namespace
@@ -107,6 +142,7 @@ Handle::Handle(const std::string& path, bool create, const std::string& what)
     }
     sqlite3_extended_result_codes(m_db, 1);
     sqlite3_busy_timeout(m_db, 2000);
+    sqlite3_progress_handler(m_db, kHeartbeatOps, &StatementHeartbeat, nullptr);
 }
 
 Handle::~Handle() {
@@ -364,3 +400,14 @@ void AttachmentRegistry::ReleaseEverywhere(const std::string& path) {
 }
 
 }  // namespace peltorn::db::detail
+
+namespace peltorn::db {
+
+void SetStatementHeartbeat(std::function<void()> heartbeat, int intervalMs) {
+    detail::THeartbeat& h = detail::Heartbeat();
+    h.Fn = std::move(heartbeat);
+    h.Interval = std::chrono::milliseconds(intervalMs);
+    h.Last = std::chrono::steady_clock::now();
+}
+
+}  // namespace peltorn::db

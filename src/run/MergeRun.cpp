@@ -124,8 +124,10 @@ void RunGroup(TFormMerge& form) {
         return;
     }
 
+    form.Stage("clearing");
     ClearDestination(form);
 
+    form.Stage("transfer");
     for (form.TableMergeDTL.First(); !form.TableMergeDTL.Eof(); form.TableMergeDTL.Next())
         RunSource(form);
 
@@ -133,10 +135,15 @@ void RunGroup(TFormMerge& form) {
     context.Database = DestinationPath(form.BaseFolder, form.DictionarySetting,
                                        support::TrimSpaces(code));
     context.Table.clear();
+    form.Stage("currency");
     currency::ConvertCurrency(form);
+    form.Stage("cost-centre");
     rebuild::RebuildCostCentres(form);
+    form.Stage("allowance columns");
     rebuild::RebuildAllowanceColumns(form);
+    form.Stage("employee stamp");
     if (!form.StdCurr.empty()) currency::StampEmployeeCurrency(form, form.StdCurr);
+    form.Stage("");
 }
 
 }  // namespace
@@ -183,6 +190,9 @@ void BitBtn1Click(TFormMerge& form) {
 
     c.BitBtn1Enabled = false;
     c.BitBtn2Enabled = false;
+    // The windows keep processing their messages inside long statements too (the delete of a
+    // year of cost-centre rows, a large source selection).
+    db::TStatementHeartbeat heartbeat([&form] { form.ProcessMessages(); });
     form.dbDest.Disconnect();
     form.TableMCompany.SetFiltered(false);
 

@@ -212,6 +212,7 @@ void TransferRecord(TFormMerge& form) {
         DropEdit(dest);
         throw EMergeError(kErrEmployeePrefix + form.CurrentEmpCode + " " + e.what());
     }
+    ++form.RecordsTransferred;
 }
 
 }  // namespace peltorn::run

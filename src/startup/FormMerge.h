@@ -11,6 +11,7 @@
 #include "support/Operator.h"
 #include "support/ProgBar.h"
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <vector>
@@ -58,6 +59,14 @@ public:
     // Let the windows process pending messages.
     void ProcessMessages() { m_operator->ProcessMessages(); }
 
+    // Called as each stage of a merge group begins ("clearing", "transfer", "currency", "bank",
+    // "cost-centre", "allowance columns", "employee stamp") and with "" when the group's stages
+    // have ended. Empty unless somebody watches the run (the merge benchmark times the stages).
+    std::function<void(const char* stage)> OnStage;
+    void Stage(const char* stage) {
+        if (OnStage) OnStage(stage);
+    }
+
     TMergeControls Controls;
     support::TFormMsg FormMsg;  // the progress window, one instance for the process
 
@@ -83,6 +92,7 @@ public:
     std::string SourceDbPath;
     std::string CurrentEmpCode;
     std::string CurrentEmpCodeField;
+    std::size_t RecordsTransferred = 0;  // records posted by TransferRecord since start-up
 
     db::TDbTable DbTablePara1{"DbTablePara1"};        // PAYPARA of dbDest, for the sign-on
     db::TDbTable DbTablePaypara1{"DbTablePaypara1"};  // PAYPARA1 of dbDest, "YEAR"
