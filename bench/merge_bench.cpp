@@ -4,6 +4,10 @@
 //   build/merge_bench [--sizes 1000,4000] [--companies 4] [--period 999999] [--leave]
 //                     [--dir DIR] [--keep]
 //
+// --keep keeps the installations in DIR (default: a temporary folder), each also as it was
+// generated, and a later run with the same --dir merges a copy of that instead of generating
+// it again.
+//
 // For each size (employees per source company) it writes a demo installation with that many
 // source companies (the last a data dictionary, the others folders of free tables, twelve months
 // of payroll), merges the selected group #GRP1 (every source company) for the period, and then
@@ -39,6 +43,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <ctime>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -52,6 +57,14 @@ namespace {
 
 double Seconds(Clock::time_point since) {
     return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+// Processor time of this process (user and system), which other work on the machine disturbs
+// less than the wall time.
+double CpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
 double PeakMegabytes() {
@@ -140,6 +153,8 @@ struct TStageTimes {
 struct TSizeResult {
     double MergeSeconds = 0;
     double RawSeconds = 0;
+    double MergeCpu = 0;
+    double RawCpu = 0;
     double PeakMb = 0;
     double LongestGapMs = 0;
     long long Records = 0;
@@ -276,9 +291,11 @@ TSizeResult MeasureSize(const TOptions& opt, const fs::path& dir, int employees)
 
     op.Start();
     auto begin = Clock::now();
+    double cpu = CpuSeconds();
     const bool ok = run::RunMerge(form);
     db::FlushPendingWrites();
     result.MergeSeconds = Seconds(begin);
+    result.MergeCpu = CpuSeconds() - cpu;
     stages.Enter("");
     result.PeakMb = PeakMegabytes();
     result.LongestGapMs = op.LongestGap * 1000.0;
@@ -334,8 +351,10 @@ TSizeResult MeasureSize(const TOptions& opt, const fs::path& dir, int employees)
         conn.Disconnect();
     }
     begin = Clock::now();
+    cpu = CpuSeconds();
     const long long copied = RawCopy(sources, raw, tables, opt.Period);
     result.RawSeconds = Seconds(begin);
+    result.RawCpu = CpuSeconds() - cpu;
 
     std::printf("size %d companies x %d employees, period %s%s\n", opt.Companies, employees,
                 opt.Period.c_str(), opt.Leave ? ", leave" : "");
@@ -346,7 +365,9 @@ TSizeResult MeasureSize(const TOptions& opt, const fs::path& dir, int employees)
                 result.Records / result.MergeSeconds);
     std::printf("  raw copy                 %10.2f s   %10.0f records/s\n", result.RawSeconds,
                 copied / result.RawSeconds);
-    std::printf("  merge / raw copy         %10.2f\n", result.MergeSeconds / result.RawSeconds);
+    std::printf("  merge / raw copy         %10.2f   (processor time %.2f s / %.2f s = %.2f)\n",
+                result.MergeSeconds / result.RawSeconds, result.MergeCpu, result.RawCpu,
+                result.MergeCpu / result.RawCpu);
     std::printf("  peak memory              %10.1f MB\n", result.PeakMb);
     std::printf("  longest message gap      %10.1f ms   (%lld calls), ending at %s\n",
                 result.LongestGapMs, op.Calls, op.LongestGapWhere.c_str());
@@ -422,9 +443,15 @@ int main(int argc, char** argv) {
     std::vector<std::pair<int, TSizeResult>> results;
     for (int employees : opt.Sizes) {
         const fs::path dir = opt.Dir / ("s" + std::to_string(employees));
+        const fs::path kept = opt.Dir / ("s" + std::to_string(employees) + ".generated");
         fs::remove_all(dir);
         auto begin = Clock::now();
-        TSizeResult generated = InChild([&] {
+        if (opt.Keep && fs::exists(kept / "ORVEX.ini")) {
+            // A kept installation is merged again from the state it was generated in.
+            fs::copy(kept, dir, fs::copy_options::recursive);
+            std::printf("copied the kept installation %s\n", kept.c_str());
+        } else {
+            TSizeResult generated = InChild([&] {
             TDemoOptions demo;
             demo.Companies = opt.Companies;
             demo.Employees = employees;
@@ -435,8 +462,11 @@ int main(int argc, char** argv) {
             r.Ok = true;
             return r;
         });
-        if (!generated.Ok) return 1;
-        std::printf("generated %d x %d employees in %.1f s\n", opt.Companies, employees, Seconds(begin));
+            if (!generated.Ok) return 1;
+            std::printf("generated %d x %d employees in %.1f s\n", opt.Companies, employees,
+                        Seconds(begin));
+            if (opt.Keep) fs::copy(dir, kept, fs::copy_options::recursive);
+        }
         TSizeResult r = InChild([&] { return MeasureSize(opt, dir, employees); });
         if (!r.Ok) return 1;
         results.emplace_back(employees, r);

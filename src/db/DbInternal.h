@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace peltorn::db::detail {
@@ -51,8 +52,16 @@ private:
     std::uint64_t m_epoch = 0;
 };
 
+// Names of tables, fields, indexes and parameters are ASCII; they are folded without the
+// locale, which is both faster and independent of the machine's language settings.
+inline char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - ('a' - 'A')) : c; }
 std::string Upper(std::string_view text);
-bool EqualsNoCase(std::string_view a, std::string_view b);
+inline bool EqualsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
+    return true;
+}
 
 // The definition of the table in schema of handle (PRAGMA table_info / index lists).
 TTableDef ReadTableDefFrom(Handle& handle, const std::string& schema, const std::string& table);

@@ -66,6 +66,11 @@ public:
     int KeyCount = 0;        // fields FindKey may fill
     std::int64_t RowId = 0;
     std::vector<TDbValue> Key;  // the current record's values of Order
+    // The statement text of the last post: a run posts record after record with the same fields
+    // assigned, so the text is formed again only when the assigned fields change.
+    std::vector<bool> PostFields;
+    bool PostInsert = false;
+    std::string PostSql;
 
     TableCursor(TDbTable& table, ConnectionImpl& conn) : T(table), Conn(conn) {}
 
@@ -745,7 +750,7 @@ void TDbTable::DoPost() {
     RequireReadable();
     auto& c = *m_cursor;
     std::vector<TDbValue> params;
-    std::string sql;
+    params.reserve(c.Def.Fields.size() + 1);
     if (m_state == TDataSetState::dsInsert) {
         // The layer numbers auto-increment fields that a new record leaves empty.
         for (std::size_t i = 0; i < c.Def.Fields.size(); ++i) {
@@ -758,26 +763,30 @@ void TDbTable::DoPost() {
                 m_modified[i] = true;
             }
         }
-        std::string cols, marks;
-        for (std::size_t i = 0; i < c.Def.Fields.size(); ++i) {
-            if (!m_modified[i]) continue;
-            cols += (cols.empty() ? "" : ", ") + QuoteIdent(c.Def.Fields[i].Name);
-            marks += marks.empty() ? "?" : ", ?";
-            params.push_back(m_buffer[i]);
-        }
-        sql = cols.empty() ? "INSERT INTO " + c.Quoted + " DEFAULT VALUES"
-                           : "INSERT INTO " + c.Quoted + " (" + cols + ") VALUES (" + marks + ")";
-    } else {
-        std::string sets;
-        for (std::size_t i = 0; i < c.Def.Fields.size(); ++i) {
-            if (!m_modified[i]) continue;
-            sets += (sets.empty() ? "" : ", ") + QuoteIdent(c.Def.Fields[i].Name) + " = ?";
-            params.push_back(m_buffer[i]);
-        }
-        if (sets.empty()) return;
-        sql = "UPDATE " + c.Quoted + " SET " + sets + " WHERE rowid = ?";
-        params.push_back(TDbValue(c.RowId));
     }
+    const bool insert = m_state == TDataSetState::dsInsert;
+    if (!insert && std::find(m_modified.begin(), m_modified.end(), true) == m_modified.end()) return;
+    for (std::size_t i = 0; i < c.Def.Fields.size(); ++i)
+        if (m_modified[i]) params.push_back(m_buffer[i]);
+    if (!insert) params.push_back(TDbValue(c.RowId));
+    if (c.PostSql.empty() || c.PostInsert != insert || c.PostFields != m_modified) {
+        std::string list, marks;
+        for (std::size_t i = 0; i < c.Def.Fields.size(); ++i) {
+            if (!m_modified[i]) continue;
+            list += list.empty() ? "" : ", ";
+            list += QuoteIdent(c.Def.Fields[i].Name);
+            if (!insert) list += " = ?";
+            marks += marks.empty() ? "?" : ", ?";
+        }
+        if (insert)
+            c.PostSql = list.empty() ? "INSERT INTO " + c.Quoted + " DEFAULT VALUES"
+                                     : "INSERT INTO " + c.Quoted + " (" + list + ") VALUES (" + marks + ")";
+        else
+            c.PostSql = "UPDATE " + c.Quoted + " SET " + list + " WHERE rowid = ?";
+        c.PostInsert = insert;
+        c.PostFields = m_modified;
+    }
+    const std::string& sql = c.PostSql;
     detail::WriteGroups::BeforeWrite(*c.H, c.File);
     Stmt& s = c.H->Prepare(sql);
     {

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 struct sqlite3;
@@ -80,7 +81,7 @@ private:
     sqlite3* m_db = nullptr;
     std::string m_path;
     std::string m_what;
-    std::map<std::string, std::unique_ptr<Stmt>> m_cache;
+    std::unordered_map<std::string, std::unique_ptr<Stmt>> m_cache;
 };
 
 // The raw SQLCipher key for a table password: "x'<64 hex digits>'". Derived once per process
