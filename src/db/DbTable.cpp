@@ -62,6 +62,7 @@ public:
     TTableDef Def;
     std::string Quoted;      // "TABLE"
     std::string SelectList;  // rowid, "F1", ...
+    std::string RowIdSql;    // the record of one rowid
     std::vector<int> Order;  // field positions of the active order
     int KeyCount = 0;        // fields FindKey may fill
     std::int64_t RowId = 0;
@@ -124,6 +125,7 @@ public:
         Quoted = QuoteIdent(Def.Name);
         SelectList = "rowid";
         for (const auto& f : Def.Fields) SelectList += ", " + QuoteIdent(f.Name);
+        RowIdSql = "SELECT " + SelectList + " FROM " + Quoted + " WHERE rowid = ?";
     }
 
     int FieldPos(const std::string& name) const {
@@ -267,7 +269,7 @@ public:
 
     bool LoadRowId(std::int64_t rowid) {
         Sync();
-        Stmt& s = H->Prepare("SELECT " + SelectList + " FROM " + Quoted + " WHERE rowid = ?");
+        Stmt& s = H->Prepare(RowIdSql);
         ScopedStmt scoped(s);
         s.Bind(1, TDbValue(rowid));
         if (!s.Step()) return false;
