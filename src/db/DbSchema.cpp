@@ -195,6 +195,14 @@ int SystemFieldTypeCode(TFieldType type) {
 }  // namespace detail
 
 void CreateTable(TDbConnection& connection, const TTableDef& def) {
+    // The storage engine would take an index field it does not know for a constant and index
+    // nothing; such a definition is refused before anything is made.
+    for (const auto& index : def.Indexes)
+        for (const auto& field : index.Fields)
+            if (!def.FindField(field))
+                throw EDbDatabaseError(TDbErrorCode::General, "Index " + index.Name + " of table " +
+                                                                  def.Name + " names unknown field " +
+                                                                  field);
     detail::WriteGroups::CommitAll();
     connection.Connect();
     auto& impl = connection.Impl();
@@ -217,20 +225,31 @@ void CreateTable(TDbConnection& connection, const TTableDef& def) {
     }
     std::string file = impl.NewTableFile(def.Name);
     std::string tmp = file + ".new";
-    std::error_code ec;
-    fs::remove(tmp, ec);
-    {
-        detail::Handle h(tmp, true, "table " + def.Name + " (" + impl.What() + ")");
-        h.Exec("PRAGMA journal_mode=WAL");
-        h.Exec("BEGIN");
-        for (const auto& stmt : detail::TableDdl(def, "main")) h.Exec(stmt);
-        h.Exec("COMMIT");
-    }
-    fs::rename(tmp, file, ec);
-    if (ec) {
-        throw EDbDatabaseError(TDbErrorCode::FileError,
-                               "Cannot create table " + def.Name + ": " + ec.message() + " (" +
-                                   impl.What() + ")");
+    // The table is made under a temporary name and renamed into place, so that a failure never
+    // leaves a half-made table file behind; nor does it leave the temporary file.
+    auto removeTemporary = [&tmp] {
+        std::error_code ignored;
+        for (const char* suffix : {"", "-wal", "-shm", "-journal"}) fs::remove(tmp + suffix, ignored);
+    };
+    removeTemporary();
+    try {
+        {
+            detail::Handle h(tmp, true, "table " + def.Name + " (" + impl.What() + ")");
+            h.Exec("PRAGMA journal_mode=WAL");
+            h.Exec("BEGIN");
+            for (const auto& stmt : detail::TableDdl(def, "main")) h.Exec(stmt);
+            h.Exec("COMMIT");
+        }
+        std::error_code ec;
+        fs::rename(tmp, file, ec);
+        if (ec) {
+            throw EDbDatabaseError(TDbErrorCode::FileError,
+                                   "Cannot create table " + def.Name + ": " + ec.message() + " (" +
+                                       impl.What() + ")");
+        }
+    } catch (...) {
+        removeTemporary();
+        throw;
     }
 }
 

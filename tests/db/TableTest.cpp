@@ -2,6 +2,8 @@
 // rules, on both kinds of database.
 #include "DbFixture.h"
 
+#include <filesystem>
+
 using namespace peltorn;
 using namespace peltorn::test;
 using db::TDbTable;
@@ -443,6 +445,50 @@ TEST_F(CursorEdgeTest, CancelRestoresTheStoredRecord) {
     Table.Cancel();
     EXPECT_EQ(Table.FieldByName("SEQ").AsInteger(), 1);
     EXPECT_EQ(Table.RecordCount(), 1);
+}
+
+TEST_F(CursorEdgeTest, PostsWithChangingAssignedFieldsWriteEachRecordAsAssigned) {
+    // Consecutive posts reuse the statement of the previous post only while the same fields are
+    // assigned; a different set must not write the earlier set's values or miss its own.
+    Table.SetIndexFieldNames("EMPCODE;PERIOD;CYCLE");
+    Table.Open();
+    AddRow(Table, "E1", "202401", "1", 1, 10);
+    Table.Append();
+    Table.FieldByName("EMPCODE").SetAsString("E2");
+    Table.FieldByName("RATE").SetAsFloat(2.5);
+    Table.Post();
+    ASSERT_TRUE(Table.FindKey({"E1"}));
+    Table.Edit();
+    Table.FieldByName("SEQ").SetAsInteger(7);
+    Table.Post();
+    ASSERT_TRUE(Table.FindKey({"E1"}));
+    Table.Edit();
+    Table.FieldByName("AMOUNT").SetAsFloat(11);
+    Table.Post();
+    ASSERT_TRUE(Table.FindKey({"E1"}));
+    EXPECT_EQ(Table.FieldByName("SEQ").AsInteger(), 7);
+    EXPECT_EQ(Table.FieldByName("AMOUNT").AsFloat(), 11.0);
+    ASSERT_TRUE(Table.FindKey({"E2"}));
+    EXPECT_TRUE(Table.FieldByName("SEQ").IsNull());
+    EXPECT_EQ(Table.FieldByName("RATE").AsFloat(), 2.5);
+}
+
+TEST_F(DbTest, TableThatCannotBeMadeLeavesNoFileBehind) {
+    MakeFree();
+    db::TTableDef def = PeopleTable("BROKEN");
+    def.Indexes.push_back({"BAD", {"NO_SUCH_FIELD"}, false});
+    try {
+        db::CreateTable(Conn, def);
+        ADD_FAILURE() << "an index on an unknown field was made";
+    } catch (const db::EDbDatabaseError& e) {
+        EXPECT_NE(std::string(e.what()).find("NO_SUCH_FIELD"), std::string::npos);
+    }
+    def = PeopleTable("BROKEN");
+    def.Fields.push_back(def.Fields.front());  // the storage engine refuses a repeated field
+    EXPECT_THROW(db::CreateTable(Conn, def), db::EDbError);
+    for (const auto& entry : std::filesystem::directory_iterator(Dir.Str()))
+        ADD_FAILURE() << "left behind: " << entry.path();
+    db::CreateTable(Conn, PeopleTable("BROKEN"));  // the name is free for a sound definition
 }
 
 }  // namespace
