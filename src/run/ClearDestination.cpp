@@ -106,7 +106,6 @@ void ClearTablePeriod(TFormMerge& form, const std::string& tableName) {
         ShowCleared(form, tableName);
     } catch (const std::exception& e) {
         // The operator is told which table kept its records; the clearing goes on.
-        db::FlushPendingWrites();
         form.Operator().Inform(e.what() + std::string(kErrClearTableSuffix) + t.TableName());
     }
 }

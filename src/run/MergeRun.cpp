@@ -44,13 +44,6 @@ namespace {
 
 TRunContext g_runContext;
 
-// Shows a message box; whatever has been posted is committed first, so nothing waits on the
-// operator.
-void Inform(TFormMerge& form, const std::string& text) {
-    db::FlushPendingWrites();
-    form.Operator().Inform(text);
-}
-
 // Disconnects dbDest, points it at CurrentDbPath, signs on and connects.
 void ConnectDestination(TFormMerge& form) {
     form.dbDest.Disconnect();
@@ -120,7 +113,7 @@ void RunGroup(TFormMerge& form) {
     context.Table = form.DbTablePaypara1.TableName();
     form.DbTablePaypara1.Open();
     if (IsDestinationLocked(form, form.Controls.EditPeriod)) {
-        Inform(form, kMsgLockedSkipped + code);
+        form.Operator().Inform(kMsgLockedSkipped + code);
         return;
     }
 
@@ -200,7 +193,7 @@ void BitBtn1Click(TFormMerge& form) {
 
     g_runContext = {};
     form.FormMsg.CloseProgress();
-    Inform(form, kMsgMergeCompleted);
+    form.Operator().Inform(kMsgMergeCompleted);
     c.BitBtn1Enabled = true;
     c.BitBtn2Enabled = true;
     form.dbDest.Disconnect();
@@ -225,7 +218,6 @@ bool RunMerge(TFormMerge& form) {
         BitBtn1Click(form);
         return true;
     } catch (const std::exception& e) {
-        db::FlushPendingWrites();
         form.Operator().ReportError(RunErrorReport(e.what(), CurrentRunContext()));
         return false;
     }

@@ -18,14 +18,28 @@ struct TableDecl {
 
 }  // namespace
 
-TFormMerge::TFormMerge(support::IOperator& op) : FormMsg(op), m_operator(&op) {
+void TCommittingOperator::Inform(const std::string& text) {
+    db::FlushPendingWrites();
+    m_target->Inform(text);
+}
+
+bool TCommittingOperator::Ask(const std::string& question) {
+    db::FlushPendingWrites();
+    return m_target->Ask(question);
+}
+
+void TCommittingOperator::ReportError(const std::string& text) {
+    db::FlushPendingWrites();
+    m_target->ReportError(text);
+}
+
+// The progress window asks its question ("Terminate processing ?") through the committing
+// operator too; it is only pointed at here and used once the window is fully made.
+TFormMerge::TFormMerge(support::IOperator& op) : m_operator(&op), FormMsg(m_committing) {
     BindComponents();
 }
 
-void TFormMerge::SetOperator(support::IOperator& op) {
-    m_operator = &op;
-    FormMsg.SetOperator(op);
-}
+void TFormMerge::SetOperator(support::IOperator& op) { m_operator = &op; }
 
 // The after-open handler of the destination's payroll tables and of TableEmp: on a folder of
 // free tables their records are encrypted with the free-table password, which is enabled as soon

@@ -48,13 +48,33 @@ struct TMergeControls {
     std::string Caption;
 };
 
+// The operator as the engine reaches it through the window: whatever has been posted is committed
+// before a message box or a question waits for the person at the screen, so that no posted record
+// stays uncommitted for as long as somebody takes to answer. Forwards everything to the operator
+// the window was created with.
+class TCommittingOperator : public support::IOperator {
+public:
+    explicit TCommittingOperator(support::IOperator* const& target) : m_target(target) {}
+    void Inform(const std::string& text) override;
+    bool Ask(const std::string& question) override;
+    void ReportError(const std::string& text) override;
+    void ProcessMessages() override { m_target->ProcessMessages(); }
+
+private:
+    support::IOperator* const& m_target;
+};
+
 class TFormMerge {
+    // First of all members: the progress window below is made with the committing operator.
+    support::IOperator* m_operator;
+    TCommittingOperator m_committing{m_operator};
+
 public:
     explicit TFormMerge(support::IOperator& op);
     TFormMerge(const TFormMerge&) = delete;
     TFormMerge& operator=(const TFormMerge&) = delete;
 
-    support::IOperator& Operator() { return *m_operator; }
+    support::IOperator& Operator() { return m_committing; }
     void SetOperator(support::IOperator& op);
     // Let the windows process pending messages.
     void ProcessMessages() { m_operator->ProcessMessages(); }
@@ -139,7 +159,6 @@ public:
 
 private:
     void BindComponents();
-    support::IOperator* m_operator;
 };
 
 }  // namespace peltorn
