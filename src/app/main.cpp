@@ -1,0 +1,56 @@
+// peltorn-merge: the desktop program. Creates the main window through the engine's start-up and
+// runs the window message loop until the window is closed.
+//
+//   peltorn-merge [--ini FILE]
+//
+// --ini reads FILE instead of ORVEX.ini beside the program; its folder then plays the program
+// folder's role. --screenshot PAGE FILE (PAGE "process" or "setup") saves a picture of the
+// window instead of running it, for the documentation.
+#include "startup/StartUp.h"
+#include "ui/MainWindow.h"
+#include "ui/QtOperator.h"
+
+#include <QApplication>
+#include <QTimer>
+
+#include <cstdio>
+#include <string>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(peltorn::kApplicationTitle);
+
+    std::string ini, page, file;
+    const QStringList args = QApplication::arguments();
+    for (int i = 1; i < args.size(); ++i) {
+        if (args[i] == "--ini" && i + 1 < args.size()) ini = args[++i].toStdString();
+        else if (args[i] == "--screenshot" && i + 2 < args.size()) {
+            page = args[++i].toStdString();
+            file = args[++i].toStdString();
+        } else {
+            std::fprintf(stderr, "usage: peltorn-merge [--ini FILE]\n");
+            return 2;
+        }
+    }
+
+    peltorn::ui::TMessageBoxes boxes;
+    peltorn::ui::TWindowOperator op(boxes);
+    peltorn::TFormMerge form(op);
+    peltorn::FormCreate(form, peltorn::StartOptionsFor(QApplication::applicationFilePath().toStdString(), ini));
+
+    peltorn::ui::TMainWindow window(form, op);
+    boxes.SetParent(&window);
+    op.SetWindow(&window);
+    window.show();
+
+    if (!page.empty()) {
+        window.PageControl1->setCurrentIndex(page == "setup" ? 1 : 0);
+        if (page == "setup") window.DBGrid1->setFocus();
+        QTimer::singleShot(300, &window, [&window, &file] {
+            const bool saved = window.grab().save(QString::fromStdString(file));
+            std::fprintf(saved ? stdout : stderr, "%s %s\n", saved ? "saved" : "cannot save", file.c_str());
+            QApplication::exit(saved ? 0 : 1);
+        });
+    }
+    return QApplication::exec();
+}

@@ -1,0 +1,209 @@
+#include "ui/DbTableModel.h"
+
+#include <exception>
+
+namespace peltorn::ui {
+
+namespace {
+
+bool InEdit(const db::TDbTable& table) {
+    return table.State() == db::TDataSetState::dsEdit || table.State() == db::TDataSetState::dsInsert;
+}
+
+}  // namespace
+
+TDbTableModel::TDbTableModel(db::TDbTable& table, std::vector<TGridColumn> columns,
+                             std::vector<std::string> keyFields, support::IOperator& op,
+                             QObject* parent)
+    : QAbstractTableModel(parent),
+      m_table(table),
+      m_columns(std::move(columns)),
+      m_keyFields(std::move(keyFields)),
+      m_operator(op) {
+    Reload();
+}
+
+bool TDbTableModel::Editing() const { return m_table.Active() && InEdit(m_table); }
+
+std::vector<std::string> TDbTableModel::CurrentKey() const {
+    std::vector<std::string> key;
+    for (const auto& f : m_keyFields) key.push_back(const_cast<db::TDbTable&>(m_table).FieldByName(f).AsString());
+    return key;
+}
+
+QString TDbTableModel::LiveValue(int column) const {
+    auto& table = const_cast<db::TDbTable&>(m_table);
+    return QString::fromStdString(table.FieldByName(m_columns[static_cast<std::size_t>(column)].Field).AsString());
+}
+
+void TDbTableModel::Reload() {
+    if (m_table.Active() && InEdit(m_table)) {
+        // Reading the rows would move the cursor and post the edit: the edited row is shown live
+        // and the others keep their last values.
+        if (rowCount() > 0) emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
+        return;
+    }
+    beginResetModel();
+    m_rows.clear();
+    m_currentRow = -1;
+    try {
+        if (m_table.Active()) {
+            const bool had = m_table.HasCurrentRecord();
+            std::vector<std::string> current = had ? CurrentKey() : std::vector<std::string>{};
+            for (m_table.First(); !m_table.Eof(); m_table.Next()) {
+                TRow row;
+                for (std::size_t c = 0; c < m_columns.size(); ++c) row.Values.push_back(LiveValue(static_cast<int>(c)));
+                row.Key = CurrentKey();
+                m_rows.push_back(std::move(row));
+            }
+            FindRow(current);
+        }
+    } catch (const std::exception& e) {
+        endResetModel();
+        m_operator.ReportError(e.what());
+        return;
+    }
+    endResetModel();
+}
+
+void TDbTableModel::FindRow(const std::vector<std::string>& key) {
+    m_currentRow = -1;
+    for (std::size_t i = 0; i < m_rows.size(); ++i) {
+        if (m_rows[i].Key == key) {
+            MoveTo(static_cast<int>(i));
+            return;
+        }
+    }
+    if (!m_rows.empty()) MoveTo(0);
+}
+
+bool TDbTableModel::MoveTo(int row) {
+    if (!m_table.Active() || row < 0) return false;
+    if (row == m_currentRow && m_table.HasCurrentRecord()) return true;
+    if (!PostPending()) return false;
+    if (row >= static_cast<int>(m_rows.size())) return false;
+    try {
+        const auto& key = m_rows[static_cast<std::size_t>(row)].Key;
+        std::vector<std::string> values(key.begin(), key.end());
+        if (!m_table.FindKey(values)) return false;
+        m_currentRow = row;
+        return true;
+    } catch (const std::exception& e) {
+        m_operator.ReportError(e.what());
+        return false;
+    }
+}
+
+bool TDbTableModel::PostPending() {
+    if (!Editing()) return true;
+    try {
+        m_table.Post();
+    } catch (const std::exception& e) {
+        m_operator.ReportError(e.what());
+        return false;
+    }
+    Reload();
+    return true;
+}
+
+bool TDbTableModel::AppendRow() {
+    if (m_readOnly || !m_table.Active()) return false;
+    if (!PostPending()) return false;
+    try {
+        m_table.Append();
+    } catch (const std::exception& e) {
+        m_operator.ReportError(e.what());
+        return false;
+    }
+    const int row = static_cast<int>(m_rows.size());
+    beginInsertRows({}, row, row);
+    TRow fresh;
+    for (std::size_t c = 0; c < m_columns.size(); ++c) fresh.Values.push_back(LiveValue(static_cast<int>(c)));
+    m_rows.push_back(std::move(fresh));
+    m_currentRow = row;
+    endInsertRows();
+    return true;
+}
+
+void TDbTableModel::SetReadOnly(bool readOnly) { m_readOnly = readOnly; }
+
+bool TDbTableModel::Guard(const std::function<void()>& handler) {
+    bool ok = true;
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        m_operator.ReportError(e.what());
+        ok = false;
+    }
+    Reload();
+    return ok;
+}
+
+int TDbTableModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+}
+
+int TDbTableModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(m_columns.size());
+}
+
+QVariant TDbTableModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= static_cast<int>(m_rows.size())) return {};
+    const auto& column = m_columns[static_cast<std::size_t>(index.column())];
+    const bool live = index.row() == m_currentRow && Editing();
+    QString value;
+    try {
+        value = live ? LiveValue(index.column())
+                     : m_rows[static_cast<std::size_t>(index.row())].Values[static_cast<std::size_t>(index.column())];
+    } catch (const std::exception&) {
+        return {};
+    }
+    if (column.CheckBox) {
+        if (role == Qt::CheckStateRole) return value.trimmed() == "T" ? Qt::Checked : Qt::Unchecked;
+        return {};
+    }
+    if (role == Qt::DisplayRole || role == Qt::EditRole) return value;
+    return {};
+}
+
+QVariant TDbTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (role != Qt::DisplayRole) return {};
+    if (orientation == Qt::Horizontal && section >= 0 && section < static_cast<int>(m_columns.size()))
+        return m_columns[static_cast<std::size_t>(section)].Title;
+    return {};
+}
+
+Qt::ItemFlags TDbTableModel::flags(const QModelIndex& index) const {
+    if (!index.isValid()) return Qt::NoItemFlags;
+    Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    const auto& column = m_columns[static_cast<std::size_t>(index.column())];
+    if (m_readOnly || column.ReadOnly) return f;
+    return f | (column.CheckBox ? Qt::ItemIsUserCheckable : Qt::ItemIsEditable);
+}
+
+bool TDbTableModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+    if (!index.isValid() || m_readOnly) return false;
+    const auto& column = m_columns[static_cast<std::size_t>(index.column())];
+    if (column.ReadOnly) return false;
+    if (!MoveTo(index.row()) && !(index.row() == m_currentRow && Editing())) return false;
+    try {
+        if (!Editing()) m_table.Edit();
+        db::TField& field = m_table.FieldByName(column.Field);
+        if (column.CheckBox) {
+            if (role != Qt::CheckStateRole) return false;
+            field.SetAsString(value.toInt() == Qt::Checked ? "T" : "N");
+        } else {
+            if (role != Qt::EditRole) return false;
+            const std::string text = value.toString().trimmed().toStdString();
+            if (text.empty()) field.Clear();
+            else field.SetAsString(text);
+        }
+    } catch (const std::exception& e) {
+        m_operator.ReportError(e.what());
+        return false;
+    }
+    emit dataChanged(this->index(index.row(), 0), this->index(index.row(), columnCount() - 1));
+    return true;
+}
+
+}  // namespace peltorn::ui
