@@ -34,7 +34,10 @@ std::string TempDir::Str(bool withSlash) const {
     return s;
 }
 
-void ScriptedOperator::Inform(const std::string& text) { Messages.push_back(text); }
+void ScriptedOperator::Inform(const std::string& text) {
+    Messages.push_back(text);
+    if (OnInform) OnInform(text);
+}
 
 bool ScriptedOperator::Ask(const std::string& question) {
     Questions.push_back(question);

@@ -39,6 +39,8 @@ public:
     bool DefaultAnswer = false;
     // Called on every ProcessMessages (to press keys, count calls, ...).
     std::function<void()> OnProcessMessages;
+    // Called on every Inform, after it is recorded (to look at the windows while a box is up).
+    std::function<void(const std::string&)> OnInform;
 
     std::vector<std::string> Messages;   // Inform
     std::vector<std::string> Questions;  // Ask

@@ -1,0 +1,285 @@
+// The main window on a small demo installation: captions and start state, the "Setup" page's
+// grids and drop-downs driven through the keyboard and the focus as an officer would, and the
+// merge button. Questions and error reports go to a scripted operator instead of message boxes.
+#include "TestSupport.h"
+#include "startup/Demo.h"
+#include "startup/StartUp.h"
+#include "ui/MainWindow.h"
+#include "ui/QtOperator.h"
+
+#include <QAbstractItemDelegate>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace peltorn::test {
+namespace {
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TDemoOptions options;
+        options.Companies = 3;
+        options.Employees = 4;
+        options.Year = 2026;
+        options.Month = 3;
+        WriteDemoInstallation(Dir.Str(), options);
+        Op = std::make_unique<ui::TWindowOperator>(Dialogs);
+        Form = std::make_unique<TFormMerge>(*Op);
+        TStartOptions start;
+        start.IniFile = (Dir / "ORVEX.ini").string();
+        start.Today = [] { return db::EncodeDate(2026, 3, 15); };
+        FormCreate(*Form, start);
+        ASSERT_TRUE(Dialogs.Errors.empty()) << Dialogs.Errors.front();
+        Window = std::make_unique<ui::TMainWindow>(*Form, *Op);
+        Op->SetWindow(Window.get());
+        Window->show();
+        Window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(Window.get()));
+    }
+    void TearDown() override {
+        Window.reset();
+        Form.reset();
+    }
+
+    void OnSetupPage() {
+        Window->PageControl1->setCurrentIndex(1);
+        QApplication::processEvents();
+    }
+    // Moves the focus as a click would, and lets the window see it.
+    static void Focus(QWidget* widget) {
+        widget->setFocus(Qt::MouseFocusReason);
+        QApplication::processEvents();
+    }
+    std::vector<std::string> Column(db::TDbTable& table, const char* field) {
+        std::vector<std::string> values;
+        for (table.First(); !table.Eof(); table.Next()) values.push_back(table.FieldByName(field).AsString());
+        return values;
+    }
+    // The codes a grid's CODE drop-down offers when it opens.
+    std::vector<std::string> DropDownCodes(ui::TDbGrid* grid, int column) {
+        QAbstractItemDelegate* delegate = grid->itemDelegateForColumn(column);
+        const QModelIndex index = grid->model()->index(0, column);
+        std::unique_ptr<QWidget> editor(delegate->createEditor(grid->viewport(), QStyleOptionViewItem(), index));
+        auto* combo = dynamic_cast<QComboBox*>(editor.get());
+        std::vector<std::string> codes;
+        if (!combo) return codes;
+        for (int i = 0; i < combo->count(); ++i) codes.push_back(combo->itemText(i).toStdString());
+        return codes;
+    }
+
+    TempDir Dir;
+    ScriptedOperator Dialogs;
+    std::unique_ptr<ui::TWindowOperator> Op;
+    std::unique_ptr<TFormMerge> Form;
+    std::unique_ptr<ui::TMainWindow> Window;
+};
+
+TEST_F(MainWindowTest, OpensOnProcessWithItsCaptionsAndTheCurrentPeriod) {
+    EXPECT_EQ(Window->windowTitle(), "PELTORN VER 9.7.18");
+    ASSERT_EQ(Window->PageControl1->count(), 2);
+    EXPECT_EQ(Window->PageControl1->tabText(0), "Process");
+    EXPECT_EQ(Window->PageControl1->tabText(1), "Setup");
+    EXPECT_EQ(Window->PageControl1->currentIndex(), 0);
+    EXPECT_EQ(Window->BitBtn1->text(), "&Merge Database");
+    EXPECT_EQ(Window->CheckBoxLeave->text(), "Transfer Leave Record ?");
+    EXPECT_FALSE(Window->CheckBoxLeave->isChecked());
+    EXPECT_EQ(Window->CheckBoxGL->text(), "Merge GL?");
+    EXPECT_TRUE(Window->CheckBoxGL->isChecked());
+    EXPECT_EQ(Window->chkSPE->text(), "Exclude Special record");
+    EXPECT_EQ(Window->chkMERGE->text(), "Merge selected  database?");
+    // Each period shown once, the current month chosen; typed text is the period.
+    ASSERT_EQ(Window->EditPeriod->count(), 12);
+    EXPECT_EQ(Window->EditPeriod->itemText(0), "202601");
+    EXPECT_EQ(Window->EditPeriod->currentText(), "202603");
+    QTest::keyClicks(Window->EditPeriod->lineEdit(), "X");
+    EXPECT_EQ(Form->Controls.EditPeriod, Window->EditPeriod->currentText().toStdString());
+}
+
+TEST_F(MainWindowTest, DestinationDropDownOffersOnlyConsolidatedCompaniesAndSourceOffersAll) {
+    OnSetupPage();
+    const auto destinations = DropDownCodes(Window->DBGrid1, 2);
+    ASSERT_FALSE(destinations.empty());
+    for (const auto& code : destinations) EXPECT_EQ(code.substr(0, 1), "#") << code;
+    EXPECT_TRUE(Form->TableMCompany.Filtered());
+    const auto sources = DropDownCodes(Window->DBGrid2, 0);
+    EXPECT_NE(std::find(sources.begin(), sources.end(), "CO01"), sources.end());
+    EXPECT_NE(std::find(sources.begin(), sources.end(), "#GRP1"), sources.end());
+    EXPECT_FALSE(Form->TableMCompany.Filtered());
+}
+
+TEST_F(MainWindowTest, F4AsksAndDeletesOnlyOnYesOnlyInTheGridWithTheFocus) {
+    OnSetupPage();
+    const auto groups = Column(Form->TableMerge, "NO");
+    Window->ReloadGrids();
+    const int sources = Window->DBGrid2->model()->rowCount();
+    ASSERT_GT(sources, 1);
+
+    Focus(Window->DBGrid2);
+    Dialogs.Answers = {false};
+    QTest::keyClick(Window->DBGrid2, Qt::Key_F4);
+    ASSERT_EQ(Dialogs.Questions, std::vector<std::string>{"Delete record ?"});
+    EXPECT_EQ(Window->DBGrid2->model()->rowCount(), sources);
+
+    Dialogs.Answers = {true};
+    QTest::keyClick(Window->DBGrid2, Qt::Key_F4);
+    EXPECT_EQ(Window->DBGrid2->model()->rowCount(), sources - 1);
+    EXPECT_EQ(Column(Form->TableMerge, "NO"), groups);  // the groups are untouched
+    Window->ReloadGrids();
+
+    Focus(Window->DBGrid1);
+    Dialogs.Answers = {false};
+    QTest::keyClick(Window->DBGrid1, Qt::Key_F4);
+    EXPECT_EQ(Column(Form->TableMerge, "NO"), groups);
+    Dialogs.Answers = {true};
+    QTest::keyClick(Window->DBGrid1, Qt::Key_F4);
+    EXPECT_EQ(Column(Form->TableMerge, "NO").size(), groups.size() - 1);
+    EXPECT_EQ(Window->DBGrid1->model()->rowCount(), static_cast<int>(groups.size()) - 1);
+    EXPECT_EQ(Dialogs.Questions.size(), 4u);
+}
+
+TEST_F(MainWindowTest, CheckAllAfterUncheckAllMarksEveryGroupAgain) {
+    OnSetupPage();
+    QTest::mouseClick(Window->UncheckAll, Qt::LeftButton);
+    for (const auto& mark : Column(Form->TableMerge, "MASTER")) EXPECT_EQ(mark, "N");
+    QTest::mouseClick(Window->CheckAll, Qt::LeftButton);
+    for (const auto& mark : Column(Form->TableMerge, "MASTER")) EXPECT_EQ(mark, "T");
+    // Choosing the chosen item again is no change of the selection: nothing is marked.
+    Form->TableMerge.First();
+    Form->TableMerge.Edit();
+    Form->TableMerge.FieldByName("MASTER").SetAsString("N");
+    Form->TableMerge.Post();
+    QTest::mouseClick(Window->CheckAll, Qt::LeftButton);
+    EXPECT_EQ(Column(Form->TableMerge, "MASTER").front(), "N");
+    // The grid shows the marks as check boxes.
+    Window->ReloadGrids();
+    EXPECT_EQ(Window->DBGrid1->model()->index(0, 0).data(Qt::CheckStateRole).toInt(), Qt::Unchecked);
+    EXPECT_EQ(Window->DBGrid1->model()->index(1, 0).data(Qt::CheckStateRole).toInt(), Qt::Checked);
+}
+
+TEST_F(MainWindowTest, SourceGridIsReadOnlyWithoutAGroup) {
+    OnSetupPage();
+    Focus(Window->DBGrid2);
+    EXPECT_FALSE(Form->Controls.DBGrid2ReadOnly);
+    EXPECT_TRUE(Window->DBGrid2->model()->flags(Window->DBGrid2->model()->index(0, 0)) & Qt::ItemIsEditable);
+
+    Focus(Window->EditPeriod);
+    while (!Form->TableMerge.IsEmpty()) {
+        Form->TableMerge.First();
+        Form->TableMerge.Delete();
+    }
+    Window->ReloadGrids();
+    OnSetupPage();
+    Focus(Window->DBGrid2);
+    EXPECT_TRUE(Form->Controls.DBGrid2ReadOnly);
+    EXPECT_EQ(Window->DBGrid2->editTriggers(), QAbstractItemView::NoEditTriggers);
+    QTest::keyClick(Window->DBGrid2, Qt::Key_Insert);  // no row can be inserted either
+    EXPECT_NE(Form->TableMergeDTL.State(), db::TDataSetState::dsInsert);
+}
+
+TEST_F(MainWindowTest, EditedGroupIsPostedWhenTheFocusLeavesTheGrid) {
+    OnSetupPage();
+    Focus(Window->DBGrid1);
+    auto* model = Window->DBGrid1->model();
+    ASSERT_TRUE(model->setData(model->index(1, 2), "#GRP1", Qt::EditRole));
+    EXPECT_EQ(Form->TableMerge.State(), db::TDataSetState::dsEdit);
+    Focus(Window->DBGrid2);
+    EXPECT_EQ(Form->TableMerge.State(), db::TDataSetState::dsBrowse);
+    EXPECT_TRUE(Dialogs.Errors.empty());
+
+    // Another program sees the change: read through a connection of its own.
+    db::TDbConnection main("check");
+    main.SetConnectPath(Dir.Str());
+    db::TDbTable groups("groups");
+    groups.SetConnection(&main);
+    groups.SetTableName("MERGRHD");
+    groups.SetIndexFieldNames("NO");
+    groups.Open();
+    ASSERT_TRUE(groups.FindKey({"2"}));
+    EXPECT_EQ(groups.FieldByName("CODE").AsString(), "#GRP1");
+}
+
+TEST_F(MainWindowTest, DuplicateGroupNumberIsReportedAndTheRowStaysInEditing) {
+    OnSetupPage();
+    Focus(Window->DBGrid1);
+    QTest::keyClick(Window->DBGrid1, Qt::Key_Insert);
+    ASSERT_EQ(Form->TableMerge.State(), db::TDataSetState::dsInsert);
+    auto* model = Window->DBGrid1->model();
+    const int row = model->rowCount() - 1;
+    ASSERT_TRUE(model->setData(model->index(row, 1), "1", Qt::EditRole));
+    ASSERT_TRUE(model->setData(model->index(row, 2), "#GRP2", Qt::EditRole));
+    Focus(Window->DBGrid2);
+    ASSERT_EQ(Dialogs.Errors.size(), 1u);
+    EXPECT_EQ(Form->TableMerge.State(), db::TDataSetState::dsInsert);
+    EXPECT_EQ(model->index(row, 1).data().toString(), "1");
+    // Corrected, it is written on the next exit.
+    ASSERT_TRUE(model->setData(model->index(row, 1), "7", Qt::EditRole));
+    Focus(Window->DBGrid1);
+    Focus(Window->DBGrid2);
+    EXPECT_EQ(Dialogs.Errors.size(), 1u);
+    EXPECT_EQ(Column(Form->TableMerge, "NO"), (std::vector<std::string>{"1", "2", "7"}));
+}
+
+TEST_F(MainWindowTest, MergeButtonRunsTheMergeWithTheSetupPageLocked) {
+    bool setupEnabledDuringRun = true;
+    Dialogs.OnInform = [this, &setupEnabledDuringRun](const std::string&) {
+        setupEnabledDuringRun = Window->TabSheet1->isEnabled();
+    };
+    QTest::mouseClick(Window->BitBtn1, Qt::LeftButton);
+    ASSERT_TRUE(Dialogs.Errors.empty()) << Dialogs.Errors.front();
+    ASSERT_FALSE(Dialogs.Messages.empty());
+    EXPECT_EQ(Dialogs.Messages.back(), "Merge database completed");
+    EXPECT_FALSE(setupEnabledDuringRun);
+    EXPECT_TRUE(Window->TabSheet1->isEnabled());
+    EXPECT_TRUE(Window->BitBtn1->isEnabled());
+    EXPECT_TRUE(Window->Memo1->toPlainText().contains("Employee#E0100001 Currency : MYR EX RATE : 1")) << Window->Memo1->toPlainText().left(600).toStdString();
+    EXPECT_FALSE(Window->Edit1->text().isEmpty());
+}
+
+TEST_F(MainWindowTest, RefusedPeriodGoesToTheErrorReportAndLeavesTheButtonsEnabled) {
+    Window->EditPeriod->setEditText("");
+    QTest::mouseClick(Window->BitBtn1, Qt::LeftButton);
+    ASSERT_EQ(Dialogs.Errors.size(), 1u);
+    EXPECT_EQ(Dialogs.Errors.front(), "Invalid Period!");
+    EXPECT_TRUE(Window->BitBtn1->isEnabled());
+    EXPECT_TRUE(Window->BitBtn2->isEnabled());
+}
+
+TEST(ProgressWindowTest, CaptionSizeAndEscAskBeforeStopping) {
+    ScriptedOperator op;
+    support::TFormMsg state(op);
+    ui::TProgressWindow window(state);
+    state.SetView(&window);
+    state.ShowProgress(4, "Process Currency conversion.");
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(window.windowTitle(), "Progress Bar");
+    EXPECT_EQ(window.size(), QSize(436, 53));
+    EXPECT_EQ(window.Label1->text(), "Process Currency conversion.");
+    EXPECT_EQ(window.ProgressBar1->maximum(), 4);
+
+    op.Answers = {false, true};
+    QTest::keyClick(&window, Qt::Key_Escape);
+    EXPECT_EQ(op.Questions, std::vector<std::string>{"Terminate processing ?"});
+    EXPECT_TRUE(state.StepProgress());
+    QTest::keyClick(&window, Qt::Key_Escape);
+    EXPECT_FALSE(state.StepProgress());
+    EXPECT_EQ(window.ProgressBar1->value(), 2);
+    state.CloseProgress();
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_TRUE(state.StepProgress());
+}
+
+}  // namespace
+}  // namespace peltorn::test
