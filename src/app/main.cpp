@@ -4,13 +4,15 @@
 //   peltorn-merge [--ini FILE]
 //
 // --ini reads FILE instead of ORVEX.ini beside the program; its folder then plays the program
-// folder's role. --screenshot PAGE FILE (PAGE "process" or "setup") saves a picture of the
+// folder's role. --today YYYY-MM-DD starts the program as on that day (the period list).
+// --screenshot PAGE FILE (PAGE "process" or "setup") saves a picture of the
 // window instead of running it, for the documentation.
 #include "startup/StartUp.h"
 #include "ui/MainWindow.h"
 #include "ui/QtOperator.h"
 
 #include <QApplication>
+#include <QDate>
 #include <QTimer>
 
 #include <cstdio>
@@ -20,15 +22,16 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(peltorn::kApplicationTitle);
 
-    std::string ini, page, file;
+    std::string ini, page, file, today;
     const QStringList args = QApplication::arguments();
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == "--ini" && i + 1 < args.size()) ini = args[++i].toStdString();
+        else if (args[i] == "--today" && i + 1 < args.size()) today = args[++i].toStdString();
         else if (args[i] == "--screenshot" && i + 2 < args.size()) {
             page = args[++i].toStdString();
             file = args[++i].toStdString();
         } else {
-            std::fprintf(stderr, "usage: peltorn-merge [--ini FILE]\n");
+            std::fprintf(stderr, "usage: peltorn-merge [--ini FILE] [--today YYYY-MM-DD]\n");
             return 2;
         }
     }
@@ -36,7 +39,16 @@ int main(int argc, char** argv) {
     peltorn::ui::TMessageBoxes boxes;
     peltorn::ui::TWindowOperator op(boxes);
     peltorn::TFormMerge form(op);
-    peltorn::FormCreate(form, peltorn::StartOptionsFor(QApplication::applicationFilePath().toStdString(), ini));
+    auto options = peltorn::StartOptionsFor(QApplication::applicationFilePath().toStdString(), ini);
+    if (!today.empty()) {
+        const QDate date = QDate::fromString(QString::fromStdString(today), Qt::ISODate);
+        if (!date.isValid()) {
+            std::fprintf(stderr, "error: --today needs a date YYYY-MM-DD, not %s\n", today.c_str());
+            return 2;
+        }
+        options.Today = [date] { return peltorn::db::EncodeDate(date.year(), date.month(), date.day()); };
+    }
+    peltorn::FormCreate(form, options);
 
     peltorn::ui::TMainWindow window(form, op);
     boxes.SetParent(&window);
