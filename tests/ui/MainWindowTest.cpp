@@ -22,6 +22,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <memory>
 
 namespace peltorn::test {
@@ -255,6 +256,30 @@ TEST_F(MainWindowTest, RefusedPeriodGoesToTheErrorReportAndLeavesTheButtonsEnabl
     EXPECT_EQ(Dialogs.Errors.front(), "Invalid Period!");
     EXPECT_TRUE(Window->BitBtn1->isEnabled());
     EXPECT_TRUE(Window->BitBtn2->isEnabled());
+}
+
+TEST(StartUpWindowTest, MainDatabaseThatCannotBeConnectedStillOpensTheWindow) {
+    TempDir dir;
+    {
+        std::ofstream ini(dir / "ORVEX.ini");
+        ini << "[PATH]\nDIR=" << (dir / "no-such-folder").string() << "\n";
+    }
+    ScriptedOperator dialogs;
+    ui::TWindowOperator op(dialogs);
+    TFormMerge form(op);
+    TStartOptions start;
+    start.IniFile = (dir / "ORVEX.ini").string();
+    start.Today = [] { return db::EncodeDate(2026, 3, 15); };
+    FormCreate(form, start);
+    ASSERT_EQ(dialogs.Errors.size(), 1u);
+    ui::TMainWindow window(form, op);
+    op.SetWindow(&window);
+    window.show();
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(window.EditPeriod->count(), 0);
+    EXPECT_EQ(window.DBGrid1->model()->rowCount(), 0);
+    EXPECT_EQ(window.DBGrid2->model()->rowCount(), 0);
+    EXPECT_EQ(dialogs.Errors.size(), 1u);  // the closed tables are not reported again
 }
 
 TEST(ProgressWindowTest, CaptionSizeAndEscAskBeforeStopping) {
