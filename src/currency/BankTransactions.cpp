@@ -5,6 +5,7 @@
 #include "currency/ConversionState.h"
 #include "currency/CurrencyTexts.h"
 #include "currency/ExchangeRate.h"
+#include "run/MergeRun.h"
 #include "signon/Credentials.h"
 
 #include <set>
@@ -140,13 +141,9 @@ bool SourceHasHeader(TFormMerge& form, db::TDbQuery& query) {
 
 // The path of the current MERGEDTL source, formed as the run forms it.
 std::string SourcePath(TFormMerge& form) {
-    const std::string code = form.TableMergeDTL.FieldByName("CODE").AsString();
-    const std::string path = form.TableMergeDTL.FieldByName("PATH").AsString();
-    if (!path.empty()) return path;
-    if (form.DictionarySetting == "YES") {
-        return form.BaseFolder + "\\COMPANY\\" + code + "\\" + code + ".ADD";
-    }
-    return form.BaseFolder + "COMPANY\\" + code;
+    return run::SourcePath(form.BaseFolder, form.DictionarySetting,
+                           form.TableMergeDTL.FieldByName("CODE").AsString(),
+                           form.TableMergeDTL.FieldByName("PATH").AsString());
 }
 
 // The group's sources before the last one (the one dbSource stands on), last first. Empty when
