@@ -10,7 +10,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDialogButtonBox>
-#include <QFocusEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -78,10 +77,6 @@ TDbGrid::TDbGrid(TDbTableModel& model, QWidget* parent) : QTableView(parent), m_
         if (now && now->window() == window()) m_inside = isInside;
     });
 }
-
-void TDbGrid::focusInEvent(QFocusEvent* event) { QTableView::focusInEvent(event); }
-
-void TDbGrid::focusOutEvent(QFocusEvent* event) { QTableView::focusOutEvent(event); }
 
 void TDbGrid::keyPressEvent(QKeyEvent* event) {
     const QModelIndex current = currentIndex();
