@@ -436,8 +436,10 @@ void TMainWindow::MergeDatabase() {
 }
 
 void TMainWindow::keyPressEvent(QKeyEvent* event) {
-    // F5 reaches the window itself only while no control holds the focus.
-    if (event->key() == Qt::Key_F5) {
+    // F5 counts only when it reaches the window itself, i.e. while no control holds the focus
+    // (keys a control leaves unhandled are passed on to the window too).
+    QWidget* focused = QApplication::focusWidget();
+    if (event->key() == Qt::Key_F5 && (!focused || focused == this)) {
         Report(m_form, [this] { MakeMergeTables(m_form.BaseFolder); });
         return;
     }

@@ -258,6 +258,33 @@ TEST_F(MainWindowTest, RefusedPeriodGoesToTheErrorReportAndLeavesTheButtonsEnabl
     EXPECT_TRUE(Window->BitBtn2->isEnabled());
 }
 
+TEST_F(MainWindowTest, F5MakesMissingSetUpTablesOnlyWhenNoControlHasTheFocus) {
+    const auto header = Dir / "MERGRHD.ADT";
+    const auto detail = Dir / "MERGEDTL.ADT";
+    Window.reset();
+    Form.reset();
+    std::filesystem::remove(header);
+    std::filesystem::remove(detail);
+    // A window whose start-up has not made the set-up tables (none of its tables is open).
+    Form = std::make_unique<TFormMerge>(*Op);
+    Form->BaseFolder = Dir.Str(true);
+    Window = std::make_unique<ui::TMainWindow>(*Form, *Op);
+    Op->SetWindow(Window.get());
+    Window->show();
+    Window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Window.get()));
+
+    Focus(Window->Memo1);
+    QTest::keyClick(Window->Memo1, Qt::Key_F5);
+    EXPECT_FALSE(std::filesystem::exists(header));
+    Window->Memo1->clearFocus();
+    Window->setFocus();
+    QApplication::processEvents();
+    QTest::keyClick(Window.get(), Qt::Key_F5);
+    EXPECT_TRUE(std::filesystem::exists(header));
+    EXPECT_TRUE(std::filesystem::exists(detail));
+}
+
 TEST(StartUpWindowTest, MainDatabaseThatCannotBeConnectedStillOpensTheWindow) {
     TempDir dir;
     {
