@@ -377,6 +377,10 @@ void CommitHandle(Handle& handle) {
 }
 
 void CommitAll() noexcept {
+    // Inside a statement's heartbeat (a question the operator is asked while a long statement
+    // runs) no connection may be committed under its running statement; the groups are
+    // committed at the next occasion instead.
+    if (Heartbeat().Running) return;
     auto groups = std::move(Groups());
     Groups().clear();
     for (auto& g : groups) Commit(g);

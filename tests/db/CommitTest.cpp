@@ -102,3 +102,43 @@ TEST_F(CommitTest, ClosingTheTableOrFlushingCommits) {
 }
 
 }  // namespace
+
+namespace {
+
+class HeartbeatTest : public CommitTest {
+protected:
+    void TearDown() override { db::SetStatementHeartbeat({}); }
+    void FillRows(int rows) {
+        db::TDbQuery fill("fill");
+        fill.SetConnection(&Conn);
+        fill.SQL().Add("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+                       std::to_string(rows) +
+                       ") INSERT INTO PEOPLE (EMPCODE, PERIOD, CYCLE, SEQ) SELECT 'F', '202401', '1', i FROM n");
+        fill.ExecSQL();
+    }
+};
+
+TEST_F(HeartbeatTest, LongStatementCallsItAndNeitherAFlushNorAFailureInsideHarmsTheStatement) {
+    FillRows(200000);
+    AddRow(Table, "E", "202402", "1", 1);  // a commit group stays open on the table's connection
+    int calls = 0;
+    db::SetStatementHeartbeat(
+        [&calls] {
+            ++calls;
+            db::FlushPendingWrites();  // what a question to the operator does
+            throw std::runtime_error("a window's failure does not end the statement");
+        },
+        0);
+    // A count that has to look at every row, on the connection holding the group.
+    Table.SetFilter("SEQ >= 0");
+    Table.SetFiltered(true);
+    EXPECT_EQ(Table.RecordCount(), 200001);
+    EXPECT_GT(calls, 0);
+    db::SetStatementHeartbeat({});
+    Table.SetFiltered(false);
+    AddRow(Table, "E", "202403", "1", 2);
+    db::FlushPendingWrites();
+    EXPECT_EQ(CommittedRows(), 200002);
+}
+
+}  // namespace
