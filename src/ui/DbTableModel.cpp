@@ -1,5 +1,6 @@
 #include "ui/DbTableModel.h"
 
+#include <algorithm>
 #include <exception>
 
 namespace peltorn::ui {
@@ -79,19 +80,37 @@ void TDbTableModel::FindRow(const std::vector<std::string>& key) {
 
 bool TDbTableModel::MoveTo(int row) {
     if (!m_table.Active() || row < 0) return false;
-    if (row == m_currentRow && m_table.HasCurrentRecord()) return true;
-    if (!PostPending()) return false;
+    // The row being edited or inserted is current already, stored or not.
+    if (row == m_currentRow && (Editing() || m_table.HasCurrentRecord())) return true;
     if (row >= static_cast<int>(m_rows.size())) return false;
+    // Posting reads the rows again, in index order: the row asked for is found by its key.
+    const std::vector<std::string> key = m_rows[static_cast<std::size_t>(row)].Key;
+    if (Editing()) {
+        if (!PostPending()) return false;
+        const auto found = std::find_if(m_rows.begin(), m_rows.end(),
+                                        [&key](const TRow& r) { return r.Key == key; });
+        if (found == m_rows.end()) return false;
+        row = static_cast<int>(found - m_rows.begin());
+    }
     try {
-        const auto& key = m_rows[static_cast<std::size_t>(row)].Key;
-        std::vector<std::string> values(key.begin(), key.end());
-        if (!m_table.FindKey(values)) return false;
+        if (!m_table.FindKey(key)) return false;
         m_currentRow = row;
         return true;
     } catch (const std::exception& e) {
         m_operator.ReportError(e.what());
         return false;
     }
+}
+
+bool TDbTableModel::CancelPending() {
+    if (!Editing()) return false;
+    try {
+        m_table.Cancel();
+    } catch (const std::exception& e) {
+        m_operator.ReportError(e.what());
+    }
+    Reload();
+    return true;
 }
 
 bool TDbTableModel::PostPending() {

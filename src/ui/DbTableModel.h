@@ -44,12 +44,16 @@ public:
     // The row the table's current record is shown in (-1 with none).
     int CurrentRow() const { return m_currentRow; }
     // Makes row current in the table. A pending edit of another row is posted first; when that
-    // fails the error is reported and false is returned (the edit stays).
+    // fails the error is reported and false is returned (the edit stays). Posting puts the rows
+    // in index order again, so the row asked for may then be shown at another position:
+    // CurrentRow() tells where.
     bool MoveTo(int row);
     // The grid's own row insertion: a new record at the end, in editing.
     bool AppendRow();
     // Posts a pending edit; reports a failure and returns false.
     bool PostPending();
+    // Drops a pending edit or insertion (Esc in the grid); false when there was none.
+    bool CancelPending();
     bool Editing() const;
 
     void SetReadOnly(bool readOnly);

@@ -22,12 +22,14 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QStandardItemModel>
 #include <QTabWidget>
 #include <QTreeView>
 #include <QVBoxLayout>
 
 #include <exception>
+#include <initializer_list>
 
 namespace peltorn::ui {
 
@@ -101,6 +103,14 @@ void TDbGrid::keyPressEvent(QKeyEvent* event) {
             return;
         }
         break;
+    case Qt::Key_Escape:
+        // Esc drops the row being edited or inserted (a cell editor reverts itself first).
+        if (m_model.CancelPending()) {
+            const int row = m_model.CurrentRow();
+            if (row >= 0) setCurrentIndex(m_model.index(row, current.isValid() ? current.column() : 0));
+            return;
+        }
+        break;
     case Qt::Key_Return:
     case Qt::Key_Enter:
         // Enter moves to the next column.
@@ -125,8 +135,15 @@ void TDbGrid::currentChanged(const QModelIndex& current, const QModelIndex& prev
                     setCurrentIndex(m_model.index(back, column));
                 }, Qt::QueuedConnection);
             }
-        } else if (OnRowChanged) {
-            OnRowChanged();
+        } else {
+            // Posting the row left put the rows in index order again: follow the record.
+            const int moved = m_model.CurrentRow();
+            if (moved >= 0 && moved != current.row()) {
+                QMetaObject::invokeMethod(this, [this, moved, column = current.column()] {
+                    setCurrentIndex(m_model.index(moved, column));
+                }, Qt::QueuedConnection);
+            }
+            if (OnRowChanged) OnRowChanged();
         }
     }
     QTableView::currentChanged(current, previous);
@@ -249,6 +266,7 @@ TMainWindow::TMainWindow(TFormMerge& form, support::IOperator& op, QWidget* pare
     PageControl1->addTab(TabSheet2, "Process");
     PageControl1->addTab(TabSheet1, "Setup");
     PageControl1->setCurrentIndex(form.Controls.ActivePage == 1 ? 1 : 0);
+    connect(PageControl1, &QTabWidget::currentChanged, this, [this](int page) { m_form.Controls.ActivePage = page; });
 
     BitBtn2 = new QPushButton(QIcon::fromTheme("window-close"), "Close", this);
     connect(BitBtn2, &QPushButton::clicked, this, [this] { close(); });
@@ -303,14 +321,6 @@ QWidget* TMainWindow::MakeProcessPage() {
     EditPeriod = new QComboBox(page);
     EditPeriod->setEditable(true);
     EditPeriod->setInsertPolicy(QComboBox::NoInsert);
-    // Each item holds the period twice around a tab; the box shows it once.
-    for (const auto& item : c.EditPeriodItems) {
-        const QString text = Q(item);
-        EditPeriod->addItem(text.section('\t', 0, 0), text.section('\t', 1));
-    }
-    if (c.EditPeriodItemIndex >= 0 && c.EditPeriodItemIndex < EditPeriod->count())
-        EditPeriod->setCurrentIndex(c.EditPeriodItemIndex);
-    EditPeriod->setEditText(Q(c.EditPeriod));
     connect(EditPeriod, &QComboBox::editTextChanged, this,
             [this](const QString& text) { m_form.Controls.EditPeriod = text.toStdString(); });
 
@@ -376,15 +386,15 @@ QWidget* TMainWindow::MakeSetupPage() {
     auto* radioGroup = new QGroupBox("Select Company to merge", page);
     CheckAll = new QRadioButton("Check All", radioGroup);
     UncheckAll = new QRadioButton("Uncheck All", radioGroup);
-    auto* buttons = new QButtonGroup(radioGroup);
-    buttons->addButton(CheckAll, setup::kCheckAll);
-    buttons->addButton(UncheckAll, setup::kUncheckAll);
+    m_radioGroup = new QButtonGroup(radioGroup);
+    m_radioGroup->addButton(CheckAll, setup::kCheckAll);
+    m_radioGroup->addButton(UncheckAll, setup::kUncheckAll);
     auto* radioLayout = new QHBoxLayout(radioGroup);
     radioLayout->addWidget(CheckAll);
     radioLayout->addWidget(UncheckAll);
     radioLayout->addStretch();
     // Only a change of the selection runs the handler: choosing the chosen item again does not.
-    connect(buttons, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
+    connect(m_radioGroup, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
         if (checked) RadioGroup1Clicked(id);
     });
 
@@ -421,16 +431,66 @@ void TMainWindow::ShowControls() {
     for (; m_memoLines < c.Memo1.size(); ++m_memoLines) Memo1->appendPlainText(Q(c.Memo1[m_memoLines]));
     BitBtn1->setEnabled(c.BitBtn1Enabled);
     BitBtn2->setEnabled(c.BitBtn2Enabled);
+
+    // The operator's own controls show the state too; the state is already what they show
+    // unless the engine changed it, and showing it again must not feed it back.
+    const auto showCheck = [](QCheckBox* box, bool on) {
+        if (box->isChecked() == on) return;
+        const QSignalBlocker quiet(box);
+        box->setChecked(on);
+    };
+    showCheck(CheckBoxLeave, c.CheckBoxLeave);
+    showCheck(CheckBoxGL, c.CheckBoxGL);
+    showCheck(chkSPE, c.chkSPE);
+    showCheck(chkMERGE, c.chkMERGE);
+    ShowPeriodList();
+    if (CheckAll->isChecked() != (c.RadioGroup1ItemIndex == setup::kCheckAll) ||
+        UncheckAll->isChecked() != (c.RadioGroup1ItemIndex == setup::kUncheckAll)) {
+        const QSignalBlocker quietAll(CheckAll), quietNone(UncheckAll), quietGroup(m_radioGroup);
+        m_radioGroup->setExclusive(false);
+        CheckAll->setChecked(c.RadioGroup1ItemIndex == setup::kCheckAll);
+        UncheckAll->setChecked(c.RadioGroup1ItemIndex == setup::kUncheckAll);
+        m_radioGroup->setExclusive(true);
+    }
+    const int page = c.ActivePage == 1 ? 1 : 0;
+    if (PageControl1->currentIndex() != page) {
+        const QSignalBlocker quiet(PageControl1);
+        PageControl1->setCurrentIndex(page);
+    }
+}
+
+void TMainWindow::ShowPeriodList() {
+    const TMergeControls& c = m_form.Controls;
+    const QSignalBlocker quiet(EditPeriod);
+    if (m_periodItems != c.EditPeriodItems) {
+        m_periodItems = c.EditPeriodItems;
+        EditPeriod->clear();
+        // Each item holds the period twice around a tab; the box shows it once.
+        for (const auto& item : m_periodItems) {
+            const QString text = Q(item);
+            EditPeriod->addItem(text.section('\t', 0, 0), text.section('\t', 1));
+        }
+        if (c.EditPeriodItemIndex >= 0 && c.EditPeriodItemIndex < EditPeriod->count())
+            EditPeriod->setCurrentIndex(c.EditPeriodItemIndex);
+    }
+    if (EditPeriod->currentText().toStdString() != c.EditPeriod) EditPeriod->setEditText(Q(c.EditPeriod));
+}
+
+// While a run lasts, nothing the run reads may change under it: the merge groups (the "Setup"
+// page), the period and the options, which every stage reads again as it starts.
+void TMainWindow::SetRunning(bool running) {
+    m_running = running;
+    TabSheet1->setEnabled(!running);
+    for (QWidget* input : std::initializer_list<QWidget*>{EditPeriod, CheckBoxLeave, CheckBoxGL, chkSPE, chkMERGE})
+        input->setEnabled(!running);
 }
 
 void TMainWindow::MergeDatabase() {
+    if (m_running) return;
     m_form.Controls.EditPeriod = EditPeriod->currentText().toStdString();
-    // Nothing on the "Setup" page may change the merge groups while the run reads them.
-    TabSheet1->setEnabled(false);
-    m_running = true;
+    SetRunning(true);
     run::RunMerge(m_form);
-    m_running = false;
-    TabSheet1->setEnabled(true);
+    SetRunning(false);
     ShowControls();
     ReloadGrids();
 }
@@ -450,6 +510,13 @@ void TMainWindow::keyPressEvent(QKeyEvent* event) {
 void TMainWindow::closeEvent(QCloseEvent* event) {
     // A run lets the window process its messages; it cannot be closed under the run.
     if (m_running) {
+        event->ignore();
+        return;
+    }
+    // A row still in editing (the close box needs no focus change, so no grid exit ran) is
+    // written like on leaving its grid; one that cannot be written keeps the window open with
+    // the error shown, so the operator can correct it or drop it with Esc.
+    if (!m_groups->PostPending() || !m_sources->PostPending()) {
         event->ignore();
         return;
     }

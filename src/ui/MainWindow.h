@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 
+class QButtonGroup;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -94,7 +95,8 @@ public:
     void ShowControls();
     // Reads the set-up tables again into both grids.
     void ReloadGrids();
-    // What "&Merge Database" does; the "Setup" page is locked while the run lasts.
+    // What "&Merge Database" does; the "Setup" page, the period and the options are locked
+    // while the run lasts.
     void MergeDatabase();
 
     TFormMerge& Form() { return m_form; }
@@ -129,12 +131,16 @@ private:
     QWidget* MakeProcessPage();
     QWidget* MakeSetupPage();
     void RadioGroup1Clicked(int item);
+    void ShowPeriodList();
+    void SetRunning(bool running);
 
     TFormMerge& m_form;
     support::IOperator& m_operator;
     std::unique_ptr<TDbTableModel> m_groups;
     std::unique_ptr<TDbTableModel> m_sources;
     std::size_t m_memoLines = 0;
+    std::vector<std::string> m_periodItems;  // the items EditPeriod shows
+    QButtonGroup* m_radioGroup = nullptr;
     bool m_running = false;
 };
 

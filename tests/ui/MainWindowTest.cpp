@@ -18,10 +18,12 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
+#include <QTimer>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <memory>
 
@@ -233,6 +235,125 @@ TEST_F(MainWindowTest, DuplicateGroupNumberIsReportedAndTheRowStaysInEditing) {
     EXPECT_EQ(Column(Form->TableMerge, "NO"), (std::vector<std::string>{"1", "2", "7"}));
 }
 
+TEST_F(MainWindowTest, EscDropsTheRowInEditingSoTheOperatorIsNotStuckOnAKeyViolation) {
+    OnSetupPage();
+    Focus(Window->DBGrid1);
+    QTest::keyClick(Window->DBGrid1, Qt::Key_Insert);
+    auto* model = Window->DBGrid1->model();
+    const int row = model->rowCount() - 1;
+    ASSERT_TRUE(model->setData(model->index(row, 1), "2", Qt::EditRole));
+    Focus(Window->DBGrid2);
+    ASSERT_EQ(Dialogs.Errors.size(), 1u);
+    Focus(Window->DBGrid1);
+    QTest::keyClick(Window->DBGrid1, Qt::Key_Escape);
+    EXPECT_EQ(Form->TableMerge.State(), db::TDataSetState::dsBrowse);
+    EXPECT_EQ(model->rowCount(), 2);
+    EXPECT_EQ(Column(Form->TableMerge, "NO"), (std::vector<std::string>{"1", "2"}));
+
+    // An edit of a stored row goes back to the row as stored.
+    Window->ReloadGrids();
+    ASSERT_TRUE(model->setData(model->index(0, 2), "#OTHER", Qt::EditRole));
+    QTest::keyClick(Window->DBGrid1, Qt::Key_Escape);
+    EXPECT_EQ(Form->TableMerge.State(), db::TDataSetState::dsBrowse);
+    EXPECT_EQ(Column(Form->TableMerge, "CODE"), (std::vector<std::string>{"#GRP1", "#GRP2"}));
+    EXPECT_EQ(model->index(0, 2).data().toString(), "#GRP1");
+    EXPECT_EQ(Dialogs.Errors.size(), 1u);
+}
+
+TEST_F(MainWindowTest, RowTypedIntoIsPostedWhenTheCurrentRowChangesAndTheGridFollowsIt) {
+    OnSetupPage();
+    Focus(Window->DBGrid1);
+    auto* model = Window->DBGrid1->model();
+    Window->DBGrid1->setCurrentIndex(model->index(0, 1));
+    QTest::keyClicks(Window->DBGrid1, "5");  // a key opens the cell editor with it
+    QWidget* editor = QApplication::focusWidget();
+    ASSERT_NE(editor, Window->DBGrid1);
+    QTest::keyClick(editor, Qt::Key_Return);
+    QApplication::processEvents();
+    EXPECT_EQ(Form->TableMerge.State(), db::TDataSetState::dsEdit);
+    EXPECT_EQ(model->index(0, 1).data().toString(), "5");
+
+    // Down to the other group writes the row; the rows go back into NO order and the grid
+    // stays on the group it moved to, now the first row.
+    QTest::keyClick(Window->DBGrid1, Qt::Key_Down);
+    QApplication::processEvents();
+    EXPECT_TRUE(Dialogs.Errors.empty());
+    EXPECT_EQ(Form->TableMerge.State(), db::TDataSetState::dsBrowse);
+    EXPECT_EQ(Form->TableMerge.FieldByName("NO").AsString(), "2");
+    EXPECT_EQ(Window->DBGrid1->currentIndex().row(), 0);
+    EXPECT_EQ(model->index(0, 1).data().toString(), "2");
+    EXPECT_EQ(model->index(1, 1).data().toString(), "5");
+    EXPECT_EQ(Column(Form->TableMerge, "NO"), (std::vector<std::string>{"2", "5"}));
+}
+
+TEST_F(MainWindowTest, SourceAddedInTheGridTakesTheGroupsNoAndIsPostedOnExit) {
+    OnSetupPage();
+    Focus(Window->DBGrid1);
+    Window->DBGrid1->setCurrentIndex(Window->DBGrid1->model()->index(1, 1));  // group 2
+    Focus(Window->DBGrid2);
+    ASSERT_FALSE(Form->Controls.DBGrid2ReadOnly);
+    QTest::keyClick(Window->DBGrid2, Qt::Key_Insert);
+    ASSERT_EQ(Form->TableMergeDTL.State(), db::TDataSetState::dsInsert);
+    auto* sources = Window->DBGrid2->model();
+    const int row = sources->rowCount() - 1;
+    ASSERT_TRUE(sources->setData(sources->index(row, 0), "CO01", Qt::EditRole));
+    ASSERT_TRUE(sources->setData(sources->index(row, 2), "D:\\PAYDATA\\CO01", Qt::EditRole));
+    EXPECT_EQ(Form->TableMergeDTL.State(), db::TDataSetState::dsInsert);  // one new row, not yet written
+    EXPECT_EQ(sources->index(row, 1).data().toString(), "Orvex Trading Sdn Bhd");  // the DESC lookup
+
+    Focus(Window->CheckAll);
+    EXPECT_TRUE(Dialogs.Errors.empty());
+    EXPECT_EQ(Form->TableMergeDTL.State(), db::TDataSetState::dsBrowse);
+    db::TDbConnection main("check");
+    main.SetConnectPath(Dir.Str());
+    db::TDbTable detail("detail");
+    detail.SetConnection(&main);
+    detail.SetTableName("MERGEDTL");
+    detail.SetIndexFieldNames("NO;CODE");
+    detail.Open();
+    ASSERT_TRUE(detail.FindKey({"2", "CO01"}));
+    EXPECT_EQ(detail.FieldByName("PATH").AsString(), "D:\\PAYDATA\\CO01");
+}
+
+TEST_F(MainWindowTest, FirstGroupOfAnEmptyTableStaysOneNewRowUntilTheGridIsLeft) {
+    while (!Form->TableMerge.IsEmpty()) {
+        Form->TableMerge.First();
+        Form->TableMerge.Delete();
+    }
+    Window->ReloadGrids();
+    OnSetupPage();
+    Focus(Window->DBGrid1);
+    QTest::keyClick(Window->DBGrid1, Qt::Key_Insert);
+    auto* model = Window->DBGrid1->model();
+    ASSERT_EQ(model->rowCount(), 1);
+    ASSERT_TRUE(model->setData(model->index(0, 1), "3", Qt::EditRole));
+    ASSERT_TRUE(model->setData(model->index(0, 2), "#GRP2", Qt::EditRole));
+    EXPECT_EQ(Form->TableMerge.State(), db::TDataSetState::dsInsert);
+    EXPECT_EQ(model->rowCount(), 1);
+    Focus(Window->CheckAll);
+    EXPECT_TRUE(Dialogs.Errors.empty());
+    EXPECT_EQ(Column(Form->TableMerge, "NO"), std::vector<std::string>{"3"});
+    EXPECT_EQ(Column(Form->TableMerge, "CODE"), std::vector<std::string>{"#GRP2"});
+}
+
+TEST_F(MainWindowTest, ClosingWritesTheRowInEditingOrStaysOpenWhenItCannotBeWritten) {
+    OnSetupPage();
+    Focus(Window->DBGrid1);
+    QTest::keyClick(Window->DBGrid1, Qt::Key_Insert);
+    auto* model = Window->DBGrid1->model();
+    const int row = model->rowCount() - 1;
+    ASSERT_TRUE(model->setData(model->index(row, 1), "1", Qt::EditRole));
+    EXPECT_FALSE(Window->close());  // the close box: no focus change, no grid exit
+    EXPECT_TRUE(Window->isVisible());
+    ASSERT_EQ(Dialogs.Errors.size(), 1u);
+    EXPECT_EQ(Form->TableMerge.State(), db::TDataSetState::dsInsert);
+
+    ASSERT_TRUE(model->setData(model->index(row, 1), "9", Qt::EditRole));
+    EXPECT_TRUE(Window->close());
+    EXPECT_EQ(Dialogs.Errors.size(), 1u);
+    EXPECT_EQ(Column(Form->TableMerge, "NO"), (std::vector<std::string>{"1", "2", "9"}));
+}
+
 TEST_F(MainWindowTest, MergeButtonRunsTheMergeWithTheSetupPageLocked) {
     bool setupEnabledDuringRun = true;
     Dialogs.OnInform = [this, &setupEnabledDuringRun](const std::string&) {
@@ -247,6 +368,59 @@ TEST_F(MainWindowTest, MergeButtonRunsTheMergeWithTheSetupPageLocked) {
     EXPECT_TRUE(Window->BitBtn1->isEnabled());
     EXPECT_TRUE(Window->Memo1->toPlainText().contains("Employee#E0100001 Currency : MYR EX RATE : 1")) << Window->Memo1->toPlainText().left(600).toStdString();
     EXPECT_FALSE(Window->Edit1->text().isEmpty());
+}
+
+TEST_F(MainWindowTest, PeriodAndOptionsCannotChangeWhileTheRunReadsThem) {
+    // Every stage reads the period and the options again: typing or ticking while the run lets
+    // the window process its messages must not reach them.
+    bool inputsEnabled = true;
+    QTimer::singleShot(0, Window.get(), [this, &inputsEnabled] {
+        inputsEnabled = Window->EditPeriod->isEnabled() || Window->chkSPE->isEnabled() ||
+                        Window->CheckBoxGL->isEnabled() || Window->TabSheet1->isEnabled();
+        QTest::keyClicks(Window->EditPeriod->lineEdit(), "99");
+        QTest::mouseClick(Window->chkSPE, Qt::LeftButton);
+    });
+    QTest::mouseClick(Window->BitBtn1, Qt::LeftButton);
+    ASSERT_TRUE(Dialogs.Errors.empty()) << Dialogs.Errors.front();
+    EXPECT_EQ(Dialogs.Messages.back(), "Merge database completed");
+    EXPECT_FALSE(inputsEnabled);
+    EXPECT_EQ(Form->Controls.EditPeriod, "202603");
+    EXPECT_FALSE(Form->Controls.chkSPE);
+    // Afterwards the operator may change them again.
+    EXPECT_TRUE(Window->EditPeriod->isEnabled());
+    EXPECT_TRUE(Window->TabSheet1->isEnabled());
+    Focus(Window->chkSPE);
+    QTest::keyClick(Window->chkSPE, Qt::Key_Space);
+    EXPECT_TRUE(Form->Controls.chkSPE);
+}
+
+TEST_F(MainWindowTest, ControlsShowWhatTheEngineLeavesWhenItProcessesMessages) {
+    TMergeControls& c = Form->Controls;
+    c.Edit1 = "COMPANY\\#GRP1";
+    c.edit2 = "Transfer P_HTRX";
+    c.Gauge1Max = 32;
+    c.Gauge1Progress = 8;
+    c.Memo1 = {"first line", "second line"};
+    c.chkSPE = true;
+    c.CheckBoxGL = false;
+    c.BitBtn1Enabled = false;
+    c.BitBtn2Enabled = false;
+    QTest::qWait(25);  // the window looks at the state at most every 20 ms
+    Op->ProcessMessages();
+    EXPECT_EQ(Window->Edit1->text(), "COMPANY\\#GRP1");
+    EXPECT_EQ(Window->edit2->text(), "Transfer P_HTRX");
+    EXPECT_EQ(Window->Gauge1->maximum(), 32);
+    EXPECT_EQ(Window->Gauge1->value(), 8);
+    EXPECT_EQ(Window->Memo1->toPlainText(), "first line\nsecond line");
+    EXPECT_TRUE(Window->chkSPE->isChecked());
+    EXPECT_FALSE(Window->CheckBoxGL->isChecked());
+    EXPECT_FALSE(Window->BitBtn1->isEnabled());
+    EXPECT_FALSE(Window->BitBtn2->isEnabled());
+    // A new run empties the log: the window starts it again.
+    c.Memo1 = {"new run"};
+    QTest::qWait(25);
+    Op->ProcessMessages();
+    EXPECT_EQ(Window->Memo1->toPlainText(), "new run");
 }
 
 TEST_F(MainWindowTest, RefusedPeriodGoesToTheErrorReportAndLeavesTheButtonsEnabled) {
