@@ -6,7 +6,9 @@
 // --ini reads FILE instead of ORVEX.ini beside the program; its folder then plays the program
 // folder's role. --today YYYY-MM-DD starts the program as on that day (the period list).
 // --screenshot PAGE FILE (PAGE "process" or "setup") saves a picture of the
-// window instead of running it, for the documentation.
+// window instead of running it, for the documentation; with --merge-first the window runs the
+// merge of its period before the picture is taken, its messages written to standard output
+// instead of message boxes (questions answered No).
 #include "startup/StartUp.h"
 #include "ui/MainWindow.h"
 #include "ui/QtOperator.h"
@@ -18,15 +20,33 @@
 #include <cstdio>
 #include <string>
 
+namespace {
+
+// The operator of a picture-taking run: nobody is at the screen to close a message box.
+class TPrintedMessages : public peltorn::support::IOperator {
+public:
+    void Inform(const std::string& text) override { std::printf("%s\n", text.c_str()); }
+    bool Ask(const std::string& question) override {
+        std::printf("%s No\n", question.c_str());
+        return false;
+    }
+    void ReportError(const std::string& text) override { std::fprintf(stderr, "error: %s\n", text.c_str()); }
+    void ProcessMessages() override { QCoreApplication::processEvents(); }
+};
+
+}  // namespace
+
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(peltorn::kApplicationTitle);
 
     std::string ini, page, file, today;
+    bool mergeFirst = false;
     const QStringList args = QApplication::arguments();
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == "--ini" && i + 1 < args.size()) ini = args[++i].toStdString();
         else if (args[i] == "--today" && i + 1 < args.size()) today = args[++i].toStdString();
+        else if (args[i] == "--merge-first") mergeFirst = true;
         else if (args[i] == "--screenshot" && i + 2 < args.size()) {
             page = args[++i].toStdString();
             file = args[++i].toStdString();
@@ -37,7 +57,8 @@ int main(int argc, char** argv) {
     }
 
     peltorn::ui::TMessageBoxes boxes;
-    peltorn::ui::TWindowOperator op(boxes);
+    TPrintedMessages printed;
+    peltorn::ui::TWindowOperator op(page.empty() ? static_cast<peltorn::support::IOperator&>(boxes) : printed);
     peltorn::TFormMerge form(op);
     auto options = peltorn::StartOptionsFor(QApplication::applicationFilePath().toStdString(), ini);
     if (!today.empty()) {
@@ -56,6 +77,7 @@ int main(int argc, char** argv) {
     window.show();
 
     if (!page.empty()) {
+        if (mergeFirst) window.MergeDatabase();
         window.PageControl1->setCurrentIndex(page == "setup" ? 1 : 0);
         if (page == "setup") window.DBGrid1->setFocus();
         QTimer::singleShot(300, &window, [&window, &file] {
