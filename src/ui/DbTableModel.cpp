@@ -5,14 +5,6 @@
 
 namespace peltorn::ui {
 
-namespace {
-
-bool InEdit(const db::TDbTable& table) {
-    return table.State() == db::TDataSetState::dsEdit || table.State() == db::TDataSetState::dsInsert;
-}
-
-}  // namespace
-
 TDbTableModel::TDbTableModel(db::TDbTable& table, std::vector<TGridColumn> columns,
                              std::vector<std::string> keyFields, support::IOperator& op,
                              QObject* parent)
@@ -24,7 +16,10 @@ TDbTableModel::TDbTableModel(db::TDbTable& table, std::vector<TGridColumn> colum
     Reload();
 }
 
-bool TDbTableModel::Editing() const { return m_table.Active() && InEdit(m_table); }
+bool TDbTableModel::Editing() const {
+    return m_table.Active() &&
+           (m_table.State() == db::TDataSetState::dsEdit || m_table.State() == db::TDataSetState::dsInsert);
+}
 
 std::vector<std::string> TDbTableModel::CurrentKey() const {
     std::vector<std::string> key;
@@ -38,7 +33,7 @@ QString TDbTableModel::LiveValue(int column) const {
 }
 
 void TDbTableModel::Reload() {
-    if (m_table.Active() && InEdit(m_table)) {
+    if (Editing()) {
         // Reading the rows would move the cursor and post the edit: the edited row is shown live
         // and the others keep their last values.
         if (rowCount() > 0) emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
@@ -92,35 +87,22 @@ bool TDbTableModel::MoveTo(int row) {
         if (found == m_rows.end()) return false;
         row = static_cast<int>(found - m_rows.begin());
     }
-    try {
-        if (!m_table.FindKey(key)) return false;
-        m_currentRow = row;
-        return true;
-    } catch (const std::exception& e) {
-        m_operator.ReportError(e.what());
-        return false;
-    }
+    bool found = false;
+    if (!Try([&] { found = m_table.FindKey(key); }) || !found) return false;
+    m_currentRow = row;
+    return true;
 }
 
 bool TDbTableModel::CancelPending() {
     if (!Editing()) return false;
-    try {
-        m_table.Cancel();
-    } catch (const std::exception& e) {
-        m_operator.ReportError(e.what());
-    }
+    Try([this] { m_table.Cancel(); });
     Reload();
     return true;
 }
 
 bool TDbTableModel::PostPending() {
     if (!Editing()) return true;
-    try {
-        m_table.Post();
-    } catch (const std::exception& e) {
-        m_operator.ReportError(e.what());
-        return false;
-    }
+    if (!Try([this] { m_table.Post(); })) return false;
     Reload();
     return true;
 }
@@ -128,12 +110,7 @@ bool TDbTableModel::PostPending() {
 bool TDbTableModel::AppendRow() {
     if (m_readOnly || !m_table.Active()) return false;
     if (!PostPending()) return false;
-    try {
-        m_table.Append();
-    } catch (const std::exception& e) {
-        m_operator.ReportError(e.what());
-        return false;
-    }
+    if (!Try([this] { m_table.Append(); })) return false;
     const int row = static_cast<int>(m_rows.size());
     beginInsertRows({}, row, row);
     TRow fresh;
@@ -146,14 +123,18 @@ bool TDbTableModel::AppendRow() {
 
 void TDbTableModel::SetReadOnly(bool readOnly) { m_readOnly = readOnly; }
 
-bool TDbTableModel::Guard(const std::function<void()>& handler) {
-    bool ok = true;
+bool TDbTableModel::Try(const std::function<void()>& action) {
     try {
-        handler();
+        action();
+        return true;
     } catch (const std::exception& e) {
         m_operator.ReportError(e.what());
-        ok = false;
+        return false;
     }
+}
+
+bool TDbTableModel::Guard(const std::function<void()>& handler) {
+    const bool ok = Try(handler);
     Reload();
     return ok;
 }

@@ -75,6 +75,8 @@ private:
         std::vector<QString> Values;
         std::vector<std::string> Key;
     };
+    // Runs action; what it raises goes to the standard error report and false is returned.
+    bool Try(const std::function<void()>& action);
     QString LiveValue(int column) const;
     std::vector<std::string> CurrentKey() const;
     void FindRow(const std::vector<std::string>& key);

@@ -37,6 +37,11 @@ namespace {
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
+// A grid cell is edited on a double click, F2, any typed key or a click on the current cell.
+constexpr QAbstractItemView::EditTriggers kGridEditTriggers =
+    QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed |
+    QAbstractItemView::SelectedClicked;
+
 int CharsToPixels(const QWidget& widget, int chars) {
     return widget.fontMetrics().averageCharWidth() * chars + 12;
 }
@@ -60,8 +65,7 @@ TDbGrid::TDbGrid(TDbTableModel& model, QWidget* parent) : QTableView(parent), m_
     setModel(&model);
     setSelectionBehavior(QAbstractItemView::SelectItems);
     setSelectionMode(QAbstractItemView::SingleSelection);
-    setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
-                    QAbstractItemView::AnyKeyPressed | QAbstractItemView::SelectedClicked);
+    setEditTriggers(kGridEditTriggers);
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     verticalHeader()->setFixedWidth(14);
     horizontalHeader()->setMinimumHeight(2 * fontMetrics().height() + 8);  // two-line titles
@@ -242,8 +246,7 @@ void TProgressWindow::closeEvent(QCloseEvent* event) {
 TMainWindow::TMainWindow(TFormMerge& form, support::IOperator& op, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
-      m_form(form),
-      m_operator(op) {
+      m_form(form) {
     setWindowTitle(Q(form.Controls.Caption.empty() ? kApplicationTitle : form.Controls.Caption));
 
     m_groups = std::make_unique<TDbTableModel>(
@@ -374,9 +377,7 @@ QWidget* TMainWindow::MakeSetupPage() {
         m_sources->Guard([this] { setup::DBGrid2Enter(m_form); });
         const bool readOnly = m_form.Controls.DBGrid2ReadOnly;
         m_sources->SetReadOnly(readOnly);
-        DBGrid2->setEditTriggers(readOnly ? QAbstractItemView::NoEditTriggers
-                                          : QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
-                                                QAbstractItemView::AnyKeyPressed | QAbstractItemView::SelectedClicked);
+        DBGrid2->setEditTriggers(readOnly ? QAbstractItemView::NoEditTriggers : kGridEditTriggers);
     };
     DBGrid2->OnExit = [this] { m_sources->Guard([this] { setup::DBGrid2Exit(m_form); }); };
     DBGrid2->OnKeyDown = [this](int key) {

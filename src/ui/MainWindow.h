@@ -135,7 +135,6 @@ private:
     void SetRunning(bool running);
 
     TFormMerge& m_form;
-    support::IOperator& m_operator;
     std::unique_ptr<TDbTableModel> m_groups;
     std::unique_ptr<TDbTableModel> m_sources;
     std::size_t m_memoLines = 0;

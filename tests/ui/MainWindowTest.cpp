@@ -46,17 +46,42 @@ protected:
         start.Today = [] { return db::EncodeDate(2026, 3, 15); };
         FormCreate(*Form, start);
         ASSERT_TRUE(Dialogs.Errors.empty()) << Dialogs.Errors.front();
-        Window = std::make_unique<ui::TMainWindow>(*Form, *Op);
-        Op->SetWindow(Window.get());
-        Window->show();
-        Window->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(Window.get()));
+        ShowWindow();
     }
     void TearDown() override {
         Window.reset();
         Form.reset();
     }
 
+    // The window over Form, shown and active as after the program's start.
+    void ShowWindow() {
+        Window = std::make_unique<ui::TMainWindow>(*Form, *Op);
+        Op->SetWindow(Window.get());
+        Window->show();
+        Window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(Window.get()));
+    }
+    void DeleteAllGroups() {
+        while (!Form->TableMerge.IsEmpty()) {
+            Form->TableMerge.First();
+            Form->TableMerge.Delete();
+        }
+        Window->ReloadGrids();
+    }
+    // A set-up table as another program sees it, through a connection of its own.
+    struct OutsideTable {
+        db::TDbConnection Conn{"outside"};
+        db::TDbTable Table{"outside"};
+    };
+    std::unique_ptr<OutsideTable> OpenOutside(const char* name, const char* index) {
+        auto outside = std::make_unique<OutsideTable>();
+        outside->Conn.SetConnectPath(Dir.Str());
+        outside->Table.SetConnection(&outside->Conn);
+        outside->Table.SetTableName(name);
+        outside->Table.SetIndexFieldNames(index);
+        outside->Table.Open();
+        return outside;
+    }
     void OnSetupPage() {
         Window->PageControl1->setCurrentIndex(1);
         QApplication::processEvents();
@@ -179,11 +204,7 @@ TEST_F(MainWindowTest, SourceGridIsReadOnlyWithoutAGroup) {
     EXPECT_TRUE(Window->DBGrid2->model()->flags(Window->DBGrid2->model()->index(0, 0)) & Qt::ItemIsEditable);
 
     Focus(Window->EditPeriod);
-    while (!Form->TableMerge.IsEmpty()) {
-        Form->TableMerge.First();
-        Form->TableMerge.Delete();
-    }
-    Window->ReloadGrids();
+    DeleteAllGroups();
     OnSetupPage();
     Focus(Window->DBGrid2);
     EXPECT_TRUE(Form->Controls.DBGrid2ReadOnly);
@@ -203,15 +224,9 @@ TEST_F(MainWindowTest, EditedGroupIsPostedWhenTheFocusLeavesTheGrid) {
     EXPECT_TRUE(Dialogs.Errors.empty());
 
     // Another program sees the change: read through a connection of its own.
-    db::TDbConnection main("check");
-    main.SetConnectPath(Dir.Str());
-    db::TDbTable groups("groups");
-    groups.SetConnection(&main);
-    groups.SetTableName("MERGRHD");
-    groups.SetIndexFieldNames("NO");
-    groups.Open();
-    ASSERT_TRUE(groups.FindKey({"2"}));
-    EXPECT_EQ(groups.FieldByName("CODE").AsString(), "#GRP1");
+    auto groups = OpenOutside("MERGRHD", "NO");
+    ASSERT_TRUE(groups->Table.FindKey({"2"}));
+    EXPECT_EQ(groups->Table.FieldByName("CODE").AsString(), "#GRP1");
 }
 
 TEST_F(MainWindowTest, DuplicateGroupNumberIsReportedAndTheRowStaysInEditing) {
@@ -304,23 +319,13 @@ TEST_F(MainWindowTest, SourceAddedInTheGridTakesTheGroupsNoAndIsPostedOnExit) {
     Focus(Window->CheckAll);
     EXPECT_TRUE(Dialogs.Errors.empty());
     EXPECT_EQ(Form->TableMergeDTL.State(), db::TDataSetState::dsBrowse);
-    db::TDbConnection main("check");
-    main.SetConnectPath(Dir.Str());
-    db::TDbTable detail("detail");
-    detail.SetConnection(&main);
-    detail.SetTableName("MERGEDTL");
-    detail.SetIndexFieldNames("NO;CODE");
-    detail.Open();
-    ASSERT_TRUE(detail.FindKey({"2", "CO01"}));
-    EXPECT_EQ(detail.FieldByName("PATH").AsString(), "D:\\PAYDATA\\CO01");
+    auto detail = OpenOutside("MERGEDTL", "NO;CODE");
+    ASSERT_TRUE(detail->Table.FindKey({"2", "CO01"}));
+    EXPECT_EQ(detail->Table.FieldByName("PATH").AsString(), "D:\\PAYDATA\\CO01");
 }
 
 TEST_F(MainWindowTest, FirstGroupOfAnEmptyTableStaysOneNewRowUntilTheGridIsLeft) {
-    while (!Form->TableMerge.IsEmpty()) {
-        Form->TableMerge.First();
-        Form->TableMerge.Delete();
-    }
-    Window->ReloadGrids();
+    DeleteAllGroups();
     OnSetupPage();
     Focus(Window->DBGrid1);
     QTest::keyClick(Window->DBGrid1, Qt::Key_Insert);
@@ -442,11 +447,7 @@ TEST_F(MainWindowTest, F5MakesMissingSetUpTablesOnlyWhenNoControlHasTheFocus) {
     // A window whose start-up has not made the set-up tables (none of its tables is open).
     Form = std::make_unique<TFormMerge>(*Op);
     Form->BaseFolder = Dir.Str(true);
-    Window = std::make_unique<ui::TMainWindow>(*Form, *Op);
-    Op->SetWindow(Window.get());
-    Window->show();
-    Window->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(Window.get()));
+    ShowWindow();
 
     Focus(Window->Memo1);
     QTest::keyClick(Window->Memo1, Qt::Key_F5);
