@@ -56,8 +56,17 @@ int RunMergeCommand(const TMergeArgs& args) {
     c.chkMERGE = args.SelectedOnly;
 
     TTerminalOperator::CatchInterrupt();
-    const bool completed = run::RunMerge(form);
-    db::FlushPendingWrites();
+    bool completed = run::RunMerge(form);
+    if (completed) {
+        // The run committed everything before it said so; anything still held is written now,
+        // and a failure to write it turns the result into a failure.
+        try {
+            db::FlushPendingWrites();
+        } catch (const std::exception& e) {
+            form.Operator().ReportError(e.what());
+            completed = false;
+        }
+    }
     if (log) log->flush();
     if (!completed) return 1;
     std::cout << run::kMsgMergeCompleted << std::endl;

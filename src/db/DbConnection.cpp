@@ -11,7 +11,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <exception>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -36,14 +40,56 @@ std::string NormalizePath(std::string_view path) {
     return out;
 }
 
-void FlushPendingWrites() noexcept { detail::WriteGroups::CommitAll(); }
+void FlushPendingWrites() { detail::WriteGroups::CommitAll(); }
+
+// ---- TDatabaseRunLock ----
+
+struct TDatabaseRunLock::TImpl {
+    // A dictionary: a byte of its own on the .ADD file, through the layer's descriptors.
+    std::unique_ptr<detail::TableLock> FileLock;
+    // A folder of free tables: the folder itself, locked as a whole (no table file is touched,
+    // so no descriptor of a table file is opened or closed for it).
+    int FolderFd = -1;
+};
+
+std::unique_ptr<TDatabaseRunLock> TDatabaseRunLock::TryAcquire(const std::string& connectPath) {
+    std::string path = NormalizePath(connectPath);
+    auto impl = std::make_unique<TImpl>();
+    std::error_code ec;
+    if (fs::is_regular_file(path, ec)) {
+        impl->FileLock = detail::TableLock::TryDatabase(path);
+        if (!impl->FileLock) return nullptr;
+    } else {
+        impl->FolderFd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (impl->FolderFd < 0) return nullptr;
+        if (::flock(impl->FolderFd, LOCK_EX | LOCK_NB) != 0) {
+            ::close(impl->FolderFd);
+            return nullptr;
+        }
+    }
+    std::unique_ptr<TDatabaseRunLock> lock(new TDatabaseRunLock());
+    lock->m_impl = std::move(impl);
+    return lock;
+}
+
+TDatabaseRunLock::~TDatabaseRunLock() {
+    if (m_impl && m_impl->FolderFd >= 0) ::close(m_impl->FolderFd);
+}
+
+// ---- TDbConnection ----
 
 TDbConnection::TDbConnection(std::string name)
     : m_name(std::move(name)), m_impl(std::make_unique<detail::ConnectionImpl>()) {}
 
 TDbConnection::~TDbConnection() {
-    for (TDataSet* ds : std::vector<TDataSet*>(m_dataSets)) ds->ConnectionClosing();
-    m_impl->Disconnect();
+    for (TDataSet* ds : std::vector<TDataSet*>(m_dataSets)) {
+        try {
+            ds->ConnectionClosing();
+        } catch (const std::exception&) {
+            // A failed commit on the way out is kept and raised by the next FlushPendingWrites.
+        }
+    }
+    m_impl->DisconnectQuietly();
 }
 
 void TDbConnection::SetConnectPath(const std::string& path) {
@@ -60,8 +106,22 @@ void TDbConnection::SetIsConnected(bool connected) {
         if (m_connectPath.empty()) throw EDbConnectionError(kNoConnectPath);
         m_impl->Connect(m_connectPath, m_isDictionary, Username, Password);
     } else {
-        for (TDataSet* ds : std::vector<TDataSet*>(m_dataSets)) ds->ConnectionClosing();
-        m_impl->Disconnect();
+        // Every dataset is closed and the connection closed even when a commit on the way fails;
+        // the first failure is raised afterwards.
+        std::exception_ptr failure;
+        for (TDataSet* ds : std::vector<TDataSet*>(m_dataSets)) {
+            try {
+                ds->ConnectionClosing();
+            } catch (...) {
+                if (!failure) failure = std::current_exception();
+            }
+        }
+        try {
+            m_impl->Disconnect();
+        } catch (...) {
+            if (!failure) failure = std::current_exception();
+        }
+        if (failure) std::rethrow_exception(failure);
     }
 }
 
@@ -134,7 +194,18 @@ void ConnectionImpl::Connect(const std::string& connectPath, bool dictionary,
 }
 
 void ConnectionImpl::Disconnect() {
-    WriteGroups::CommitAll();
+    std::exception_ptr failure;
+    try {
+        WriteGroups::CommitAll();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    DisconnectQuietly();
+    if (failure) std::rethrow_exception(failure);
+}
+
+void ConnectionImpl::DisconnectQuietly() noexcept {
+    if (m_dict) WriteGroups::CommitHandleQuietly(*m_dict);
     m_dict.reset();
     m_connected = false;
     ++m_epoch;

@@ -74,8 +74,28 @@ private:
 };
 
 // Commits every posted record still held in a commit group (the end of a run calls it; tables,
-// connections and errors do it on their own).
-void FlushPendingWrites() noexcept;
+// connections and errors do it on their own). Raises EDbDatabaseError naming the table and
+// database when records could not be written, including such a failure met earlier where it
+// could not be raised (a handle closed by a destructor).
+void FlushPendingWrites();
+
+// A database held against every other merge run, of this process or any other, for as long as
+// the object lives: a folder of free tables or a data dictionary, named by its connect path.
+// The hold is an advisory lock that ends with the object or the process (a killed run leaves no
+// stale hold). It does not keep anybody from reading or using the tables otherwise.
+class TDatabaseRunLock {
+public:
+    // Null when another run holds the database, or it cannot be found or locked.
+    static std::unique_ptr<TDatabaseRunLock> TryAcquire(const std::string& connectPath);
+    ~TDatabaseRunLock();
+    TDatabaseRunLock(const TDatabaseRunLock&) = delete;
+    TDatabaseRunLock& operator=(const TDatabaseRunLock&) = delete;
+
+private:
+    TDatabaseRunLock() = default;
+    struct TImpl;
+    std::unique_ptr<TImpl> m_impl;
+};
 
 // A long statement (a delete over a whole year, a large selection) runs inside the storage engine
 // without returning to its caller. While a heartbeat is set, every statement of every connection

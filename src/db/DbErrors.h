@@ -1,7 +1,8 @@
 // Errors of the database layer.
 //
 // EDbDatabaseError: the engine failed (missing database, table or file, refused credentials, wrong
-// table password, key violation, SQL error, a table held by another user). It carries a code.
+// table password, a damaged file, a full disk, a read-only file, key violation, SQL error, a table
+// held by another user). It carries a code.
 // EDbConnectionError: a connection was misused (path changed while connected, no path).
 // EDbDatasetError: a dataset was misused (field not found, no index for FindKey, an operation on
 // an open query, writing outside edit state, a value that does not fit its field).
@@ -32,6 +33,8 @@ enum class TDbErrorCode {
     SqlError = 5009,
     FileError = 5010,
     IndexNotFound = 5011,
+    DiskFull = 5012,   // no space left, or the file-size limit reached
+    ReadOnly = 5013,   // the file or its folder cannot be written
 };
 
 class EDbDatabaseError : public EDbError {

@@ -23,7 +23,9 @@ class ConnectionImpl {
 public:
     void Connect(const std::string& connectPath, bool dictionary, const std::string& user,
                  const std::string& password);
+    // Commits every open group (raising a failure after the connection is closed) and closes.
     void Disconnect();
+    void DisconnectQuietly() noexcept;
     bool Connected() const { return m_connected; }
     bool Dictionary() const { return m_dictionary; }
     // The database as the machine sees it (folder, or the .ADD file).

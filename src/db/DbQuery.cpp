@@ -49,6 +49,8 @@ public:
         std::string File;
         std::string Password;
         std::uint64_t LastUse = 0;
+        // The attached file counts as used by the layer while it is attached (see FileUse).
+        std::shared_ptr<FileUse> Use;
     };
     std::map<std::string, Attachment> Attached;
     std::uint64_t UseClock = 0;
@@ -68,6 +70,9 @@ public:
     ~QueryCursor() {
         if (Active) Active->Reset();
         AttachmentRegistry::Unregister(this);
+        // The handle (and with it every attachment) is closed before the attachments' uses end.
+        WriteGroups::CommitHandleQuietly(*H);
+        H.reset();
     }
 
     static void ReleaseHook(void* owner, const std::string& path) {
@@ -135,13 +140,15 @@ public:
                 attached = true;
             }
             H->Exec("SELECT count(*) FROM " + QuoteIdent(table) + ".sqlite_master");
-        } catch (const EDbDatabaseError&) {
+        } catch (const EDbDatabaseError& e) {
             if (attached) H->Exec("DETACH DATABASE " + QuoteIdent(table));
-            throw EDbDatabaseError(TDbErrorCode::WrongPassword,
-                                   "Wrong table password for table " + table + " (" + Conn.What() + ")");
+            if (e.Code() == TDbErrorCode::NotADatabase && encrypted && LooksEncrypted(file))
+                throw EDbDatabaseError(TDbErrorCode::WrongPassword,
+                                       "Wrong table password for table " + table + " (" + Conn.What() + ")");
+            throw EDbDatabaseError(e.Code(), "Table " + table + ": " + e.what());
         }
         H->Exec("PRAGMA " + QuoteIdent(table) + ".synchronous=NORMAL");
-        Attached[table] = {file, password, ++UseClock};
+        Attached[table] = {file, password, ++UseClock, std::make_shared<FileUse>(file)};
     }
 
     void RefreshSystemColumns() {

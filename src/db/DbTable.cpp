@@ -102,18 +102,27 @@ public:
         if (Readable) Own->Exec("PRAGMA synchronous=NORMAL");
     }
 
-    // Keys the handle with password and checks that the records can be read.
-    void UsePassword(const std::string& password) {
+    // A new handle on the file in place of the old one, whose posted records are committed
+    // first (a failure is raised, not lost with the old handle).
+    void Reopen() {
+        if (Own) WriteGroups::CommitHandle(*Own);
         Own = std::make_unique<Handle>(File, false, What);
         H = Own.get();
+    }
+
+    // Keys the handle with password and checks that the records can be read.
+    void UsePassword(const std::string& password) {
+        Reopen();
         Own->Key(RawKeyFor(password));
         try {
             Own->Exec("SELECT count(*) FROM sqlite_master");
-        } catch (const EDbDatabaseError&) {
-            Own = std::make_unique<Handle>(File, false, What);
-            H = Own.get();
-            throw EDbDatabaseError(TDbErrorCode::WrongPassword,
-                                   "Wrong table password for " + What);
+        } catch (const EDbDatabaseError& e) {
+            Reopen();
+            // Only a file that looks like an encrypted table and refuses the key is taken for a
+            // wrong password; a damaged file, a full disk or a read-only folder say what they are.
+            if (e.Code() == TDbErrorCode::NotADatabase && LooksEncrypted(File))
+                throw EDbDatabaseError(TDbErrorCode::WrongPassword, "Wrong table password for " + What);
+            throw;
         }
         Own->Exec("PRAGMA synchronous=NORMAL");
         Password = password;
@@ -168,6 +177,27 @@ public:
 
     std::string Col(int pos) const { return QuoteIdent(Def.Fields[static_cast<std::size_t>(pos)].Name); }
 
+    bool IsCharacter(int pos) const {
+        TFieldType type = Def.Fields[static_cast<std::size_t>(pos)].Type;
+        return type == TFieldType::ftString || type == TFieldType::ftMemo;
+    }
+
+    // The condition "field pos equals v". A null character field reads as empty text, so for a
+    // character field null and empty text match each other; both stay index lookups (a null
+    // sorts just before the empty text).
+    void Equals(int pos, const TDbValue& v, std::vector<std::string>& conds,
+                std::vector<TDbValue>& params) const {
+        const bool empty = v.IsNull() || (v.IsText() && v.Text().empty());
+        if (empty && IsCharacter(pos)) {
+            conds.push_back("(" + Col(pos) + " IS NULL OR " + Col(pos) + " = '')");
+        } else if (v.IsNull()) {
+            conds.push_back(Col(pos) + " IS NULL");
+        } else {
+            conds.push_back(Col(pos) + " = ?");
+            params.push_back(v);
+        }
+    }
+
     // Conditions every visible record meets: master link and filter condition.
     void BaseWhere(std::vector<std::string>& conds, std::vector<TDbValue>& params) const;
 
@@ -181,18 +211,22 @@ public:
     void Beyond(bool after, std::vector<std::string>& conds, std::vector<TDbValue>& params) const {
         bool anyNull = std::any_of(Key.begin(), Key.end(), [](const TDbValue& v) { return v.IsNull(); });
         const char* op = after ? ">" : "<";
-        if (!anyNull) {
-            if (Order.empty()) {
-                conds.push_back(std::string("rowid ") + op + " ?");
-            } else {
-                std::string lhs = "(", rhs = "(";
-                for (int pos : Order) {
-                    lhs += Col(pos) + ", ";
-                    rhs += "?, ";
-                }
-                conds.push_back(lhs + "rowid) " + op + " " + rhs + "?)");
-                for (const auto& v : Key) params.push_back(v);
+        // The row-value comparison is exact only forwards from a key without nulls: a record
+        // that is null in a later key field compares as unknown, which is right after (a null
+        // sorts first) but would drop that record before. Backwards the order is spelt out.
+        if (Order.empty()) {
+            conds.push_back(std::string("rowid ") + op + " ?");
+            params.push_back(TDbValue(RowId));
+            return;
+        }
+        if (!anyNull && after) {
+            std::string lhs = "(", rhs = "(";
+            for (int pos : Order) {
+                lhs += Col(pos) + ", ";
+                rhs += "?, ";
             }
+            conds.push_back(lhs + "rowid) " + op + " " + rhs + "?)");
+            for (const auto& v : Key) params.push_back(v);
             params.push_back(TDbValue(RowId));
             return;
         }
@@ -367,11 +401,7 @@ void TableCursor::BaseWhere(std::vector<std::string>& conds, std::vector<TDbValu
         } else {
             for (std::size_t i = 0; i < masterFields.size() && i < Order.size(); ++i) {
                 TDbValue v = T.m_master->FieldByName(masterFields[i]).AsVariant();
-                if (v.IsNull()) conds.push_back(Col(Order[i]) + " IS NULL");
-                else {
-                    conds.push_back(Col(Order[i]) + " = ?");
-                    params.push_back(v);
-                }
+                Equals(Order[i], v, conds, params);
             }
         }
     }
@@ -478,8 +508,9 @@ void TDbTable::DoOpen() {
 }
 
 void TDbTable::DoClose() {
-    if (m_cursor && m_cursor->H) detail::WriteGroups::CommitHandle(*m_cursor->H);
-    m_cursor.reset();
+    // The cursor goes whatever happens; a commit that fails is raised after it is gone.
+    std::unique_ptr<detail::TableCursor> cursor = std::move(m_cursor);
+    if (cursor && cursor->H) detail::WriteGroups::CommitHandle(*cursor->H);
 }
 
 void TDbTable::EnableEncryption(const std::string& password) {
@@ -551,9 +582,18 @@ void TDbTable::EncryptTable() {
             throw EDbDatabaseError(TDbErrorCode::FileError,
                                    "Encrypting " + c.What + " left the records plain");
         }
-        fs::rename(tmp, c.File);
+        fs::rename(tmp, c.File, ec);
+        if (ec) {
+            throw EDbDatabaseError(TDbErrorCode::FileError, "Encrypting " + c.What +
+                                                                ": the encrypted file cannot "
+                                                                "replace the plain one: " +
+                                                                ec.message());
+        }
         fs::remove(c.File + "-wal", ec);
         fs::remove(c.File + "-shm", ec);
+        // The file is a new one now: the table's lock moves to it, exclusive as before.
+        auto lock = std::make_unique<detail::TableLock>(c.File, m_tableName, true, c.Conn.What());
+        c.Lock = std::move(lock);
     } catch (...) {
         fs::remove(tmp, ec);
         c.Own = std::make_unique<Handle>(c.File, false, c.What);
@@ -709,14 +749,8 @@ bool TDbTable::FindKey(const std::vector<std::string>& values) {
     std::vector<std::string> conds;
     std::vector<TDbValue> params;
     c.BaseWhere(conds, params);
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        TDbValue v = c.KeyValue(c.Order[i], values[i]);
-        if (v.IsNull()) conds.push_back(c.Col(c.Order[i]) + " IS NULL");
-        else {
-            conds.push_back(c.Col(c.Order[i]) + " = ?");
-            params.push_back(v);
-        }
-    }
+    for (std::size_t i = 0; i < values.size(); ++i)
+        c.Equals(c.Order[i], c.KeyValue(c.Order[i], values[i]), conds, params);
     if (!c.SeekFirst(conds, params, false)) return false;
     m_eof = false;
     m_bof = false;
@@ -789,7 +823,7 @@ void TDbTable::DoPost() {
         c.PostFields = m_modified;
     }
     const std::string& sql = c.PostSql;
-    detail::WriteGroups::BeforeWrite(*c.H, c.File);
+    detail::WriteGroups::BeforeWrite(*c.H, c.File, c.What);
     Stmt& s = c.H->Prepare(sql);
     {
         ScopedStmt scoped(s);
@@ -809,7 +843,7 @@ void TDbTable::DoDelete() {
     RequireReadable();
     auto& c = *m_cursor;
     {
-        detail::WriteGroups::BeforeWrite(*c.H, c.File);
+        detail::WriteGroups::BeforeWrite(*c.H, c.File, c.What);
         Stmt& s = c.H->Prepare("DELETE FROM " + c.Quoted + " WHERE rowid = ?");
         ScopedStmt scoped(s);
         s.Bind(1, TDbValue(c.RowId));

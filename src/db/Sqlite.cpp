@@ -7,31 +7,21 @@
 
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <functional>
+#include <optional>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace peltorn::db::detail {
 
 namespace {
-
-TDbErrorCode CodeFor(int rc) {
-    switch (rc & 0xff) {
-        case SQLITE_CONSTRAINT: return TDbErrorCode::KeyViolation;
-        case SQLITE_NOTADB: return TDbErrorCode::WrongPassword;
-        case SQLITE_BUSY:
-        case SQLITE_LOCKED: return TDbErrorCode::TableInUse;
-        case SQLITE_CANTOPEN: return TDbErrorCode::DatabaseNotFound;
-        case SQLITE_IOERR:
-        case SQLITE_FULL:
-        case SQLITE_READONLY: return TDbErrorCode::FileError;
-        default: return TDbErrorCode::SqlError;
-    }
-}
 
 // The statement heartbeat (see SetStatementHeartbeat). The storage engine calls the handler every
 // kHeartbeatOps virtual-machine steps of a running statement; it looks at the clock only then.
@@ -66,6 +56,48 @@ int StatementHeartbeat(void*) {
 }
 
 }  // namespace
+
+// ---- failure texts ----
+
+namespace {
+bool IsFullErrno(int e) { return e == ENOSPC || e == EFBIG || e == EDQUOT; }
+bool IsReadOnlyErrno(int e) { return e == EROFS || e == EACCES || e == EPERM; }
+}  // namespace
+
+TDbErrorCode CodeForFailure(int rc, int systemErrno) {
+    switch (rc & 0xff) {
+        case SQLITE_CONSTRAINT: return TDbErrorCode::KeyViolation;
+        case SQLITE_NOTADB:
+        case SQLITE_CORRUPT: return TDbErrorCode::NotADatabase;
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED: return TDbErrorCode::TableInUse;
+        case SQLITE_FULL: return TDbErrorCode::DiskFull;
+        case SQLITE_READONLY: return TDbErrorCode::ReadOnly;
+        case SQLITE_CANTOPEN:
+            return IsReadOnlyErrno(systemErrno) ? TDbErrorCode::ReadOnly
+                                                : TDbErrorCode::DatabaseNotFound;
+        case SQLITE_IOERR:
+            if (IsFullErrno(systemErrno)) return TDbErrorCode::DiskFull;
+            if (IsReadOnlyErrno(systemErrno)) return TDbErrorCode::ReadOnly;
+            return TDbErrorCode::FileError;
+        default: return TDbErrorCode::SqlError;
+    }
+}
+
+std::string DescribeFailure(int rc, int systemErrno, const char* engineText) {
+    std::string engine = engineText ? engineText : "";
+    switch (CodeForFailure(rc, systemErrno)) {
+        case TDbErrorCode::NotADatabase: return "not a database file or damaged";
+        case TDbErrorCode::TableInUse: return "in use by another user";
+        case TDbErrorCode::DiskFull:
+            return systemErrno == EFBIG ? "disk full: the file-size limit was reached"
+                                        : "disk full";
+        case TDbErrorCode::ReadOnly: return "read-only: the file or its folder cannot be written";
+        case TDbErrorCode::FileError:
+            return systemErrno != 0 ? engine + ": " + std::strerror(systemErrno) : engine;
+        default: return engine;
+    }
+}
 
 // ---- Stmt ----
 
@@ -135,18 +167,23 @@ Handle::Handle(const std::string& path, bool create, const std::string& what)
     int rc = sqlite3_open_v2(path.c_str(), &m_db, flags, nullptr);
     if (rc != SQLITE_OK) {
         std::string msg = m_db ? sqlite3_errmsg(m_db) : "cannot open";
+        int sysErrno = m_db ? sqlite3_system_errno(m_db) : 0;
         if (m_db) sqlite3_close_v2(m_db);
         m_db = nullptr;
-        throw EDbDatabaseError(TDbErrorCode::DatabaseNotFound,
-                               "Cannot open " + what + ": " + msg + " (" + path + ")");
+        TDbErrorCode code = CodeForFailure(rc, sysErrno);
+        if (code == TDbErrorCode::SqlError) code = TDbErrorCode::DatabaseNotFound;
+        throw EDbDatabaseError(code, "Cannot open " + what + ": " +
+                                         DescribeFailure(rc, sysErrno, msg.c_str()) + " (" + path +
+                                         ")");
     }
+    if (path != ":memory:") m_use = std::make_unique<FileUse>(path);
     sqlite3_extended_result_codes(m_db, 1);
     sqlite3_busy_timeout(m_db, 2000);
     sqlite3_progress_handler(m_db, kHeartbeatOps, &StatementHeartbeat, nullptr);
 }
 
 Handle::~Handle() {
-    WriteGroups::CommitHandle(*this);
+    WriteGroups::CommitHandleQuietly(*this);
     m_cache.clear();
     if (m_db) {
         for (sqlite3_stmt* s = sqlite3_next_stmt(m_db, nullptr); s; s = sqlite3_next_stmt(m_db, nullptr)) {
@@ -154,6 +191,8 @@ Handle::~Handle() {
         }
         sqlite3_close_v2(m_db);
     }
+    // Only now may the layer's own descriptors of the file be closed (see FileUse).
+    m_use.reset();
 }
 
 Stmt& Handle::Prepare(const std::string& sql) {
@@ -198,12 +237,17 @@ void Handle::Key(const std::string& rawKey) {
 int Handle::Changes() const { return sqlite3_changes(m_db); }
 
 void Handle::Fail(int rc, const std::string& context) const {
-    std::string msg = sqlite3_errmsg(m_db);
-    if ((rc & 0xff) == SQLITE_NOTADB) {
-        msg = "the table password is wrong or the file is not a table";
+    int sysErrno = sqlite3_system_errno(m_db);
+    // A journal file that cannot be made beside a table (a read-only folder or file) comes back
+    // as "unable to open"; what is wrong is that the place cannot be written.
+    if ((rc & 0xff) == SQLITE_CANTOPEN && m_path != ":memory:" && !IsReadOnlyErrno(sysErrno)) {
+        std::string folder = m_path.substr(0, m_path.find_last_of('/') + 1);
+        if (::access(m_path.c_str(), W_OK) != 0 || ::access(folder.empty() ? "." : folder.c_str(), W_OK) != 0)
+            sysErrno = EACCES;
     }
+    std::string msg = DescribeFailure(rc, sysErrno, sqlite3_errmsg(m_db));
     std::string text = context.empty() ? msg : context + ": " + msg;
-    throw EDbDatabaseError(CodeFor(rc), text + " (" + m_what + ")");
+    throw EDbDatabaseError(CodeForFailure(rc, sysErrno), text + " (" + m_what + ")");
 }
 
 // ---- keys ----
@@ -229,12 +273,24 @@ const std::string& RawKeyFor(const std::string& password) {
 }
 
 bool IsPlainDatabaseFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return true;
+    FileUse use(path);
+    if (!use.Counted()) return true;
+    bool writable = false;
+    int fd = use.TakeDescriptor(false, writable);
+    if (fd < 0) return true;
     char header[16] = {};
-    in.read(header, sizeof header);
-    if (in.gcount() == 0) return true;
-    return in.gcount() == 16 && std::memcmp(header, "SQLite format 3", 16) == 0;
+    ssize_t got = ::pread(fd, header, sizeof header, 0);
+    use.GiveBack(fd, writable);
+    if (got <= 0) return true;
+    return got == 16 && std::memcmp(header, "SQLite format 3", 16) == 0;
+}
+
+bool LooksEncrypted(const std::string& path) {
+    // The encrypted format writes pages of 1,024 bytes or a multiple of it.
+    constexpr long long kPage = 1024;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || st.st_size < kPage || st.st_size % kPage != 0) return false;
+    return !IsPlainDatabaseFile(path);
 }
 
 std::string QuoteIdent(const std::string& name) {
@@ -246,19 +302,82 @@ std::string QuoteIdent(const std::string& name) {
     return out + "\"";
 }
 
+// ---- the layer's descriptors of its files ----
+
+namespace {
+struct TPooledFd {
+    int Fd;
+    bool Writable;
+};
+struct TFileEntry {
+    int Uses = 0;
+    std::vector<TPooledFd> Idle;
+};
+using TFileKey = std::pair<unsigned long long, unsigned long long>;  // device, inode
+std::map<TFileKey, TFileEntry>& Files() {
+    static std::map<TFileKey, TFileEntry> files;
+    return files;
+}
+}  // namespace
+
+FileUse::FileUse(const std::string& path) : m_path(path) {
+    struct stat st {};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+    m_dev = static_cast<unsigned long long>(st.st_dev);
+    m_ino = static_cast<unsigned long long>(st.st_ino);
+    ++Files()[{m_dev, m_ino}].Uses;
+    m_counted = true;
+}
+
+FileUse::~FileUse() {
+    if (!m_counted) return;
+    auto it = Files().find({m_dev, m_ino});
+    if (it == Files().end()) return;
+    if (--it->second.Uses > 0) return;
+    // No handle, attachment or lock of the layer is left on the file: closing cannot drop a lock
+    // that anybody of this process relies on.
+    for (const auto& p : it->second.Idle) ::close(p.Fd);
+    Files().erase(it);
+}
+
+int FileUse::TakeDescriptor(bool writable, bool& isWritable) {
+    if (!m_counted) return -1;
+    auto& idle = Files()[{m_dev, m_ino}].Idle;
+    for (auto it = idle.begin(); it != idle.end(); ++it) {
+        if (writable && !it->Writable) continue;
+        int fd = it->Fd;
+        isWritable = it->Writable;
+        idle.erase(it);
+        return fd;
+    }
+    int fd = ::open(m_path.c_str(), O_RDWR | O_CLOEXEC);
+    isWritable = fd >= 0;
+    if (fd < 0) fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
+    return fd;
+}
+
+void FileUse::GiveBack(int fd, bool isWritable) {
+    if (fd < 0) return;
+    Files()[{m_dev, m_ino}].Idle.push_back({fd, isWritable});
+}
+
 // ---- locks ----
 
 namespace {
-// Far above the bytes SQLite locks, one byte per table (by a hash of its name).
+// Far above the bytes SQLite locks, one byte per table (by a hash of its name); the byte just
+// below them stands for the whole database while a merge run works on it.
 constexpr long long kLockBase = 0x4000000000000000LL;
+constexpr long long kDatabaseRunByte = kLockBase - 1;
 }  // namespace
 
 TableLock::TableLock(const std::string& file, const std::string& table, bool exclusive,
                      const std::string& what) {
-    m_fd = ::open(file.c_str(), O_RDWR | O_CLOEXEC);
-    if (m_fd < 0) m_fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    m_use = std::make_unique<FileUse>(file);
+    if (m_use->Counted()) m_fd = m_use->TakeDescriptor(exclusive, m_writable);
     if (m_fd < 0) {
-        throw EDbDatabaseError(TDbErrorCode::FileError, "Cannot open " + what + " (" + file + ")");
+        throw EDbDatabaseError(TDbErrorCode::FileError,
+                               "Cannot open " + what + ": " + std::strerror(errno) + " (" + file +
+                                   ")");
     }
     std::uint32_t hash = 2166136261u;
     for (char c : table) {
@@ -267,8 +386,15 @@ TableLock::TableLock(const std::string& file, const std::string& table, bool exc
     }
     m_offset = kLockBase + static_cast<long long>(hash);
     m_exclusive = exclusive;
+    if (exclusive && !m_writable) {
+        m_use->GiveBack(m_fd, m_writable);
+        m_fd = -1;
+        throw EDbDatabaseError(TDbErrorCode::ReadOnly,
+                               "Table " + table + " cannot be opened for exclusive use: "
+                               "read-only: the file cannot be written (" + what + ")");
+    }
     if (!Set(exclusive ? F_WRLCK : F_RDLCK)) {
-        ::close(m_fd);
+        m_use->GiveBack(m_fd, m_writable);
         m_fd = -1;
         throw EDbDatabaseError(TDbErrorCode::TableInUse,
                                exclusive ? "Table " + table +
@@ -280,8 +406,27 @@ TableLock::TableLock(const std::string& file, const std::string& table, bool exc
     }
 }
 
+std::unique_ptr<TableLock> TableLock::TryDatabase(const std::string& file) {
+    std::unique_ptr<TableLock> lock(new TableLock());
+    lock->m_use = std::make_unique<FileUse>(file);
+    if (!lock->m_use->Counted()) return nullptr;
+    lock->m_fd = lock->m_use->TakeDescriptor(true, lock->m_writable);
+    if (lock->m_fd < 0) return nullptr;
+    lock->m_offset = kDatabaseRunByte;
+    lock->m_exclusive = true;
+    if (!lock->m_writable || !lock->Set(F_WRLCK)) {
+        lock->m_use->GiveBack(lock->m_fd, lock->m_writable);
+        lock->m_fd = -1;
+        return nullptr;
+    }
+    return lock;
+}
+
 TableLock::~TableLock() {
-    if (m_fd >= 0) ::close(m_fd);
+    if (m_fd < 0) return;
+    Set(F_UNLCK);
+    // The descriptor goes back to the file's pool, not closed (see FileUse).
+    m_use->GiveBack(m_fd, m_writable);
 }
 
 bool TableLock::Set(short type) {
@@ -295,7 +440,7 @@ bool TableLock::Set(short type) {
 
 bool TableLock::TryExclusive() {
     if (m_exclusive) return true;
-    if (!Set(F_WRLCK)) return false;
+    if (!m_writable || !Set(F_WRLCK)) return false;
     m_exclusive = true;
     return true;
 }
@@ -315,27 +460,63 @@ struct Group {
     std::string File;
     int Posts = 0;
     std::chrono::steady_clock::time_point Started;
+    std::vector<std::string> Tables;  // what the group holds posts of, for the failure's text
 };
 std::vector<Group>& Groups() {
     static std::vector<Group> groups;
     return groups;
 }
+// Failures of commits that could not be raised where they happened (a handle being destroyed).
+using TFailure = std::pair<TDbErrorCode, std::string>;
+std::vector<TFailure>& Kept() {
+    static std::vector<TFailure> kept;
+    return kept;
+}
 constexpr int kMaxPosts = 2000;
 constexpr auto kMaxAge = std::chrono::milliseconds(250);
 
-bool Commit(Group& g) noexcept {
-    if (sqlite3_get_autocommit(g.H->Db())) return true;
-    return sqlite3_exec(g.H->Db(), "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+// Commits the group. On failure the group's transaction is rolled back (the storage engine may
+// have done so already), so that the handle is usable again, and the failure is returned with
+// the text the operator is shown; the group's records were not written.
+std::optional<std::pair<TDbErrorCode, std::string>> Commit(Group& g) noexcept {
+    sqlite3* db = g.H->Db();
+    if (sqlite3_get_autocommit(db)) return std::nullopt;
+    int rc = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK) return std::nullopt;
+    const int sysErrno = sqlite3_system_errno(db);
+    std::string why = DescribeFailure(rc, sysErrno, sqlite3_errmsg(db));
+    if (!sqlite3_get_autocommit(db)) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    std::string where;
+    for (const auto& t : g.Tables) where += (where.empty() ? "" : ", ") + t;
+    if (where.empty()) where = g.H->What();
+    std::string text = "The records posted to " + where +
+                       " since the last commit could not be written: " + why;
+    return std::make_pair(CodeForFailure(rc, sysErrno), text);
+}
+
+void Raise(const std::pair<TDbErrorCode, std::string>& failure) {
+    throw EDbDatabaseError(failure.first, failure.second);
+}
+
+void RaiseKept() {
+    if (Kept().empty()) return;
+    TFailure first = Kept().front();
+    Kept().clear();
+    Raise(first);
 }
 }  // namespace
 
-void BeforeWrite(Handle& handle, const std::string& file) {
+void BeforeWrite(Handle& handle, const std::string& file, const std::string& what) {
     CommitFile(file, &handle);
-    for (auto& g : Groups())
-        if (g.H == &handle) return;
+    for (auto& g : Groups()) {
+        if (g.H != &handle) continue;
+        if (std::find(g.Tables.begin(), g.Tables.end(), what) == g.Tables.end())
+            g.Tables.push_back(what);
+        return;
+    }
     if (!sqlite3_get_autocommit(handle.Db())) return;  // a transaction of the caller's own
     handle.Exec("BEGIN");
-    Groups().push_back({&handle, file, 0, std::chrono::steady_clock::now()});
+    Groups().push_back({&handle, file, 0, std::chrono::steady_clock::now(), {what}});
 }
 
 void AfterWrite(Handle& handle) {
@@ -345,7 +526,7 @@ void AfterWrite(Handle& handle) {
         if (++it->Posts >= kMaxPosts || std::chrono::steady_clock::now() - it->Started >= kMaxAge) {
             Group g = *it;
             groups.erase(it);
-            if (!Commit(g)) handle.Fail(sqlite3_errcode(handle.Db()), "committing");
+            if (auto failure = Commit(g)) Raise(*failure);
         }
         return;
     }
@@ -357,33 +538,74 @@ void CommitFile(const std::string& file, const Handle* except) {
         if (it->File == file && it->H != except) {
             Group g = *it;
             it = groups.erase(it);
-            if (!Commit(g)) g.H->Fail(sqlite3_errcode(g.H->Db()), "committing");
+            if (auto failure = Commit(g)) Raise(*failure);
         } else {
             ++it;
         }
     }
 }
 
-void CommitHandle(Handle& handle) {
+namespace {
+std::optional<std::pair<TDbErrorCode, std::string>> CommitOf(Handle& handle) noexcept {
     auto& groups = Groups();
     for (auto it = groups.begin(); it != groups.end(); ++it) {
         if (it->H == &handle) {
             Group g = *it;
             groups.erase(it);
-            Commit(g);
-            return;
+            return Commit(g);
+        }
+    }
+    return std::nullopt;
+}
+}  // namespace
+
+void CommitHandle(Handle& handle) {
+    if (auto failure = CommitOf(handle)) Raise(*failure);
+}
+
+void CommitHandleQuietly(Handle& handle) noexcept {
+    if (auto failure = CommitOf(handle)) {
+        try {
+            Kept().push_back(std::move(*failure));
+        } catch (...) {
+            // Out of memory while keeping a failure: nothing more can be done here.
         }
     }
 }
 
-void CommitAll() noexcept {
+namespace {
+// Commits every group; the failures in the order met.
+std::vector<std::pair<TDbErrorCode, std::string>> CommitEvery() noexcept {
+    std::vector<std::pair<TDbErrorCode, std::string>> failures;
     // Inside a statement's heartbeat (a question the operator is asked while a long statement
     // runs) no connection may be committed under its running statement; the groups are
     // committed at the next occasion instead.
-    if (Heartbeat().Running) return;
+    if (Heartbeat().Running) return failures;
     auto groups = std::move(Groups());
     Groups().clear();
-    for (auto& g : groups) Commit(g);
+    for (auto& g : groups)
+        if (auto failure = Commit(g)) failures.push_back(std::move(*failure));
+    return failures;
+}
+}  // namespace
+
+void CommitAll() {
+    auto failures = CommitEvery();
+    if (!failures.empty()) Raise(failures.front());
+    RaiseKept();
+}
+
+std::string CommitAllQuietly() noexcept {
+    std::string text;
+    try {
+        for (const auto& failure : CommitEvery()) text += (text.empty() ? "" : "; ") + failure.second;
+        auto kept = std::move(Kept());
+        Kept().clear();
+        for (const auto& failure : kept) text += (text.empty() ? "" : "; ") + failure.second;
+    } catch (...) {
+        // Out of memory while composing the text: the groups were committed or rolled back.
+    }
+    return text;
 }
 }  // namespace WriteGroups
 

@@ -1,6 +1,7 @@
 // The SQLite/SQLCipher underside of the database layer: RAII handles and statements, the key
-// derivation of table passwords, the plain-file test and the advisory table locks that make
-// Exclusive opens and packing safe. Nothing above src/db includes this file.
+// derivation of table passwords, the plain-file test, the advisory table locks that make
+// Exclusive opens and packing safe, and the grouped commits. Nothing above src/db includes this
+// file.
 #pragma once
 
 #include "db/DbErrors.h"
@@ -18,6 +19,13 @@ struct sqlite3_stmt;
 namespace peltorn::db::detail {
 
 class Handle;
+class FileUse;
+
+// The operator's text for a failure of the storage engine: what is wrong, told apart by the
+// engine's result code and the system's error number ("disk full", "read-only", "in use by
+// another user", "not a database file or damaged", ...).
+std::string DescribeFailure(int rc, int systemErrno, const char* engineText);
+TDbErrorCode CodeForFailure(int rc, int systemErrno);
 
 // One prepared statement of a handle. Bind, step, read columns; Reset returns it to the cache.
 class Stmt {
@@ -82,14 +90,53 @@ private:
     std::string m_path;
     std::string m_what;
     std::unordered_map<std::string, std::unique_ptr<Stmt>> m_cache;
+    std::unique_ptr<FileUse> m_use;
 };
 
 // The raw SQLCipher key for a table password: "x'<64 hex digits>'". Derived once per process
 // and password, so that opening many encrypted files stays cheap.
 const std::string& RawKeyFor(const std::string& password);
 
-// True when the file begins with the plain SQLite header (or is empty / missing).
+// True when the file begins with the plain SQLite header (or is empty / missing). The header is
+// read through the layer's own descriptors of the file (see FileUse), never by opening and
+// closing one of its own.
 bool IsPlainDatabaseFile(const std::string& path);
+
+// True when the file could be an encrypted table: not plain, and whole pages of the encrypted
+// format. A file that refuses the table password and is not even that (a truncated copy, random
+// bytes) is reported as damaged, not as a wrong password.
+bool LooksEncrypted(const std::string& path);
+
+// The layer's use of one database file (a handle on it, an attachment, a lock), counted per file
+// (device and inode) for the whole process.
+//
+// On Linux, closing any descriptor of a file drops every POSIX lock the process holds on that
+// file, SQLite's own among them; SQLite's shared lock on a WAL database is what stops another
+// process from taking the file as unused and deleting its live WAL and shared-memory files. So
+// the descriptors the layer opens for its own locks and reads are never closed while the layer
+// still uses the file: a lock gives its descriptor back to the file's pool when it ends, and the
+// pool is closed only when the last handle, attachment and lock of the file are gone.
+class FileUse {
+public:
+    // Counts a use of the file at path. A path that names no file (":memory:", a missing file)
+    // counts nothing.
+    explicit FileUse(const std::string& path);
+    ~FileUse();
+    FileUse(const FileUse&) = delete;
+    FileUse& operator=(const FileUse&) = delete;
+    bool Counted() const { return m_counted; }
+    // A descriptor of the file from its pool (opened when the pool has none idle); writable asks
+    // for one opened for writing (false when the file cannot be opened so). Given back with
+    // GiveBack; only ever closed when the file's last use ends.
+    int TakeDescriptor(bool writable, bool& isWritable);
+    void GiveBack(int fd, bool isWritable);
+
+private:
+    std::string m_path;
+    unsigned long long m_dev = 0;
+    unsigned long long m_ino = 0;
+    bool m_counted = false;
+};
 
 // Quotes an identifier for SQL: "NAME".
 std::string QuoteIdent(const std::string& name);
@@ -99,8 +146,14 @@ std::string QuoteIdent(const std::string& name);
 // between processes and between datasets of the same process alike.
 class TableLock {
 public:
+    // Raises EDbDatabaseError (TableInUse) when another dataset holds the table against the lock
+    // wanted, and a "read-only" error when exclusive use is wanted of a file that cannot be
+    // written.
     TableLock(const std::string& file, const std::string& table, bool exclusive,
               const std::string& what);
+    // The lock of a whole database against other merge runs: a byte of its own, which no table
+    // lock uses. Never waits; throws nothing.
+    static std::unique_ptr<TableLock> TryDatabase(const std::string& file);
     ~TableLock();
     TableLock(const TableLock&) = delete;
     TableLock& operator=(const TableLock&) = delete;
@@ -110,8 +163,11 @@ public:
     bool IsExclusive() const { return m_exclusive; }
 
 private:
+    TableLock() = default;
     bool Set(short type);
+    std::unique_ptr<FileUse> m_use;
     int m_fd = -1;
+    bool m_writable = false;
     long long m_offset = 0;
     bool m_exclusive = false;
 };
@@ -124,17 +180,30 @@ private:
 //   - when the table is closed, its connection disconnected or its handle closed,
 //   - after 2,000 posts or a quarter of a second, whichever comes first,
 //   - and by FlushPendingWrites (db/DbConnection.h), which the run calls at its end.
+//
+// A commit that fails (disk full, a file-size limit, a read-only file) is never passed over: the
+// group is rolled back and an EDbDatabaseError names the table and database whose posted records
+// were not written. Where no error can be raised at that moment (an error being made already, a
+// handle being destroyed), the failure is added to the error's text, or kept and raised by the
+// next FlushPendingWrites, so that no run reports success over records that were not written.
 namespace WriteGroups {
-// Called before a write on handle for file: opens the group when none is open.
-void BeforeWrite(Handle& handle, const std::string& file);
+// Called before a write on handle for file: opens the group when none is open. what names the
+// table written ("table X (database P)"), for the text of a failed commit.
+void BeforeWrite(Handle& handle, const std::string& file, const std::string& what);
 // Called after a successful write: commits when the group is large or old enough.
 void AfterWrite(Handle& handle);
 // Commits the group of file unless it belongs to except.
 void CommitFile(const std::string& file, const Handle* except = nullptr);
 // Commits the group of handle, if any.
 void CommitHandle(Handle& handle);
-// Commits every open group; never throws.
-void CommitAll() noexcept;
+// Commits every open group; raises the first failure after trying them all, and a failure kept
+// from earlier (see above).
+void CommitAll();
+// Commits every open group without raising; returns the texts of the failures (empty when all
+// were written), which the caller must pass on (an error being made adds them to its text).
+std::string CommitAllQuietly() noexcept;
+// Like CommitHandle, for destructors: a failure is kept for the next CommitAll.
+void CommitHandleQuietly(Handle& handle) noexcept;
 }  // namespace WriteGroups
 
 // Process-wide registry of the holders of cached attachments, so that a file that is about to be

@@ -6,7 +6,8 @@
 //      free-table password);
 //   2. EMP_BNK.TRXID made a plain integer column when it is an auto-increment one;
 //   3. the period deleted from the eleven period tables, each first opened exclusively,
-//      encrypted (free tables) and packed. A period table that fails is reported and skipped.
+//      encrypted (free tables) and packed. A period table that fails is reported, and its error
+//      then ends the run.
 //
 // Nothing is undone if the run fails later: emptied tables and deleted records stay deleted.
 #include "run/ClearDestination.h"
@@ -105,8 +106,11 @@ void ClearTablePeriod(TFormMerge& form, const std::string& tableName) {
         q.ExecSQL();
         ShowCleared(form, tableName);
     } catch (const std::exception& e) {
-        // The operator is told which table kept its records; the clearing goes on.
+        // The operator is told which table kept its records. The run cannot go on: the transfer
+        // would add the period's rows beside the old ones and the conversion would convert the
+        // old ones again, so the error ends it before anything is added.
         form.Operator().Inform(e.what() + std::string(kErrClearTableSuffix) + t.TableName());
+        throw;
     }
 }
 

@@ -21,9 +21,11 @@
 //   progress window closed; "Merge database completed"; buttons enabled; company
 //   connections closed.
 //
-// Every path through a group ends with Next on MERGRHD. An error anywhere ends the run at once:
-// nothing is undone (there are no transactions: each posted record stays written), the buttons
-// stay disabled, the connections and the progress window stay as they were.
+// Every path through a group ends with Next on MERGRHD. A group holds its destination against
+// other merge runs from before dbDest is connected to its end. An error anywhere ends the run at
+// once: nothing is undone (there are no transactions: each posted record stays written), the
+// buttons stay disabled, the connections and the progress window stay as they were. A period
+// table that cannot be cleared is such an error, and so is a commit that fails.
 #include "run/MergeRun.h"
 
 #include "currency/ConvertCurrency.h"
@@ -108,6 +110,15 @@ void RunGroup(TFormMerge& form) {
         DestinationPath(form.BaseFolder, form.DictionarySetting, support::TrimSpaces(code));
     form.Controls.Edit1 = form.CurrentDbPath;
     context.Database = form.CurrentDbPath;
+    // Two runs merging one destination at once would each clear it and then each add their
+    // sources: every always-added table twice, every amount converted twice. The destination is
+    // held against every other run for the whole group (released on the way out, also when the
+    // group fails); a run that finds it held changes nothing there.
+    auto hold = db::TDatabaseRunLock::TryAcquire(form.CurrentDbPath);
+    if (!hold) {
+        throw EMergeError(kErrBeingMergedPrefix + form.CurrentDbPath + kErrBeingMergedGroup +
+                          code + kErrBeingMergedSuffix);
+    }
     ConnectDestination(form);
 
     context.Table = form.DbTablePaypara1.TableName();

@@ -11,6 +11,11 @@ inline constexpr const char* kMsgInvalidPeriod = "Invalid Period!";
 inline constexpr const char* kMsgInvalidMergeDatabase = "Invalid merge database selected!";
 inline constexpr const char* kMsgLockedSkipped = "Merged database is locked and skipped. Database# ";
 inline constexpr const char* kMsgMergeCompleted = "Merge database completed";
+// A destination that another merge run holds: "The destination database <path> of merge group
+// <code> is being merged by another run".
+inline constexpr const char* kErrBeingMergedPrefix = "The destination database ";
+inline constexpr const char* kErrBeingMergedGroup = " of merge group ";
+inline constexpr const char* kErrBeingMergedSuffix = " is being merged by another run";
 
 // ---- composed error texts (the engine's message comes first or last as shown) ----
 inline constexpr const char* kErrTableSuffix = " Table ";          // message + this + table

@@ -28,8 +28,15 @@ bool TCommittingOperator::Ask(const std::string& question) {
     return m_target->Ask(question);
 }
 
+// The error report itself must reach the operator: a commit that fails on the way is added to
+// its text instead of replacing it.
 void TCommittingOperator::ReportError(const std::string& text) {
-    db::FlushPendingWrites();
+    try {
+        db::FlushPendingWrites();
+    } catch (const std::exception& e) {
+        m_target->ReportError(text + "; " + e.what());
+        return;
+    }
     m_target->ReportError(text);
 }
 
