@@ -7,8 +7,8 @@
 //
 // Tables whose columns carry no rule of the merge (general ledger, leave, masters) get their
 // named key fields set and every other field filled with plain, deterministic values by type.
-#include "startup/DemoCompany.h"
-#include "startup/DemoTableWriter.h"
+#include "demo/DemoCompany.h"
+#include "demo/DemoTableWriter.h"
 
 #include "signon/Credentials.h"
 
