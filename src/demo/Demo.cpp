@@ -31,7 +31,7 @@
 // (statutory PCB and ZAKAT with AMOUNT2, BONUS, "@$" credits, "$" deductions, ordinary
 // allowances, a memo code with is_absent "X", and a code of the company's own), report columns
 // and a report layout, the year parameters (last year locked, this year open), the PPARA tables
-// and the general-ledger tables. See DemoCompany.cpp for how the amounts hang together.
+// and the general-ledger tables. See DemoPayroll.cpp for how the amounts hang together.
 #include "demo/Demo.h"
 
 #include "demo/DemoCompany.h"
