@@ -21,11 +21,11 @@
 // so the peak memory reported is the merge's own (generation holds nothing of it).
 #include "db/Db.h"
 #include "db/Sqlite.h"
+#include "demo/Demo.h"
 #include "run/MergeRun.h"
 #include "run/TransferTables.h"
+#include "schema/MakeDatabases.h"
 #include "signon/Credentials.h"
-#include "startup/Demo.h"
-#include "startup/MakeDatabases.h"
 #include "startup/StartUp.h"
 
 #include <sqlcipher/sqlite3.h>
@@ -50,6 +50,8 @@
 #include <vector>
 
 using namespace peltorn;
+using peltorn::demo::TDemoOptions;
+using peltorn::demo::WriteDemoInstallation;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
@@ -333,7 +335,7 @@ TSizeResult MeasureSize(const TOptions& opt, const fs::path& dir, int employees)
     // An empty destination of the same layout, its tables encrypted where the merged
     // destination's are.
     const fs::path raw = dir / "raw-copy";
-    CreateCompanyDatabase(raw.string(), kDefaultVersionMark);
+    schema::CreateCompanyDatabase(raw.string(), schema::kDefaultVersionMark);
     {
         db::TDbConnection conn("raw");
         conn.SetConnectPath(raw.string());

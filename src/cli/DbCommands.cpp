@@ -23,9 +23,9 @@
 #include "cli/DbCsv.h"
 
 #include "db/Db.h"
+#include "schema/MakeDatabases.h"
 #include "signon/Credentials.h"
 #include "signon/EncryptionUtils.h"
-#include "startup/MakeDatabases.h"
 
 #include <algorithm>
 #include <cctype>
@@ -48,7 +48,7 @@ struct TDbOptions {
     std::string File;
     std::string Statement;
     std::vector<std::string> Params;
-    std::string VersionMark = kDefaultVersionMark;
+    std::string VersionMark = schema::kDefaultVersionMark;
     std::string Text;
     std::string Key;
 };
@@ -351,11 +351,11 @@ void RegisterDbCommands(CLI::App& app, int& exitCode) {
     db->require_subcommand(1);
 
     auto* cmd = AddCommand(db, "create-main", "create the main database (MCOMPANY, MERGRHD, MERGEDTL)",
-                           o, exitCode, [](const TDbOptions& opt) { CreateMainDatabase(opt.Path); });
+                           o, exitCode, [](const TDbOptions& opt) { schema::CreateMainDatabase(opt.Path); });
     cmd->add_option("DIR", o.Path, "folder of the main database")->required();
 
     cmd = AddCommand(db, "create-company", "create an empty company database", o, exitCode,
-                     [](const TDbOptions& opt) { CreateCompanyDatabase(opt.Path, opt.VersionMark); });
+                     [](const TDbOptions& opt) { schema::CreateCompanyDatabase(opt.Path, opt.VersionMark); });
     cmd->add_option("PATH", o.Path, "folder of free tables, or a .ADD file")->required();
     cmd->add_option("--version-mark", o.VersionMark, "PAYPARA.DBVERSION of the new database");
 

@@ -6,7 +6,7 @@
 //   peltorn demo DIR --summary
 #include "cli/Commands.h"
 
-#include "startup/Demo.h"
+#include "demo/Demo.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -21,15 +21,15 @@ namespace {
 
 struct TDemoArgs {
     std::string Dir;
-    int Companies = TDemoOptions{}.Companies;
-    int Employees = TDemoOptions{}.Employees;
+    int Companies = demo::TDemoOptions{}.Companies;
+    int Employees = demo::TDemoOptions{}.Employees;
     std::string Today;
-    unsigned Seed = TDemoOptions{}.Seed;
+    unsigned Seed = demo::TDemoOptions{}.Seed;
     bool Summary = false;
 };
 
 // "YYYY-MM-DD" into the options' year and month.
-void ApplyToday(const std::string& today, TDemoOptions& options) {
+void ApplyToday(const std::string& today, demo::TDemoOptions& options) {
     static const std::regex kDate(R"((\d{4})-(\d{2})-(\d{2}))");
     std::smatch m;
     if (!std::regex_match(today, m, kDate))
@@ -39,7 +39,7 @@ void ApplyToday(const std::string& today, TDemoOptions& options) {
 }
 
 void PrintSummary(const std::string& dir) {
-    for (const auto& db : SummariseDemoDestinations(dir)) {
+    for (const auto& db : demo::SummariseDemoDestinations(dir)) {
         std::cout << db.Code << "  " << db.Path << "\n";
         for (const auto& t : db.Tables) {
             char line[64];
@@ -50,17 +50,17 @@ void PrintSummary(const std::string& dir) {
 }
 
 void Generate(const TDemoArgs& args) {
-    TDemoOptions options = DemoOptionsForToday();
+    demo::TDemoOptions options = demo::DemoOptionsForToday();
     if (!args.Today.empty()) ApplyToday(args.Today, options);
     options.Companies = args.Companies;
     options.Employees = args.Employees;
     options.Seed = args.Seed;
-    WriteDemoInstallation(args.Dir, options);
-    const auto settings = DemoSettingsFiles(args.Dir);
+    demo::WriteDemoInstallation(args.Dir, options);
+    const auto settings = demo::DemoSettingsFiles(args.Dir);
     std::cout << "Demo installation written to " << std::filesystem::absolute(args.Dir).string() << "\n"
               << "Merge it with:\n";
     for (const auto& ini : settings)
-        std::cout << "  peltorn merge --ini " << ini << " --period " << DemoPeriod(options) << "\n";
+        std::cout << "  peltorn merge --ini " << ini << " --period " << demo::DemoPeriod(options) << "\n";
 }
 
 }  // namespace

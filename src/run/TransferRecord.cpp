@@ -6,7 +6,7 @@
 // here, the key values in order, what happens when found / not found, the progress text. Key
 // values are texts; the database layer converts them to the index fields' types. Where a rule
 // says "field n", n counts the source fields from 1 in column order, which is why the column order
-// of the company tables matters (see startup/Catalogue.cpp).
+// of the company tables matters (see schema/Catalogue.cpp).
 #include "run/TransferRecord.h"
 
 #include "run/MergeRun.h"

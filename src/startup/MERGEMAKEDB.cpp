@@ -2,7 +2,7 @@
 #include "startup/MERGEMAKEDB.h"
 
 #include "db/Db.h"
-#include "startup/Catalogue.h"
+#include "schema/Catalogue.h"
 
 #include <algorithm>
 #include <cctype>
@@ -31,7 +31,7 @@ void MakeMergeTables(const std::string& folder) {
     for (const char* name : kSetupTables) {
         bool present = std::any_of(existing.begin(), existing.end(),
                                    [&](const std::string& e) { return SameName(e, name); });
-        if (!present) db::CreateTable(conn, *FindCatalogueTable(name));
+        if (!present) db::CreateTable(conn, *schema::FindCatalogueTable(name));
     }
     conn.Disconnect();
 }

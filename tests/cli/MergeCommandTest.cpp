@@ -1,7 +1,7 @@
 // peltorn merge on a small demo installation: what administrators' scripts rely on (exit status,
 // the last line of standard output, "error: " on standard error, the run log file).
 #include "TestSupport.h"
-#include "startup/Demo.h"
+#include "demo/Demo.h"
 
 #include <gtest/gtest.h>
 
@@ -29,12 +29,12 @@ class MergeCliTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         s_dir = new TempDir;
-        TDemoOptions options;
+        demo::TDemoOptions options;
         options.Companies = 3;
         options.Employees = 6;
         options.Year = 2026;
         options.Month = 3;
-        WriteDemoInstallation(s_dir->Str(), options);
+        demo::WriteDemoInstallation(s_dir->Str(), options);
     }
     static void TearDownTestSuite() {
         delete s_dir;

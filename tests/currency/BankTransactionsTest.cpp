@@ -166,9 +166,9 @@ class GroupBankTest : public BankTest {
 protected:
     void PrepareTables() override {
         m_firstPath = (m_dir / "COMPANY" / "CO0").string();
-        CreateCompanyDatabase(m_firstPath);
+        schema::CreateCompanyDatabase(m_firstPath);
         m_mainPath = (m_dir / "main").string();
-        CreateMainDatabase(m_mainPath);
+        schema::CreateMainDatabase(m_mainPath);
     }
     void OpenGroup() {
         form.BaseFolder = m_dir.Str(true);

@@ -5,9 +5,9 @@
 
 #include "TestSupport.h"
 #include "db/Db.h"
-#include "startup/Catalogue.h"
+#include "schema/Catalogue.h"
+#include "schema/MakeDatabases.h"
 #include "startup/FormMerge.h"
-#include "startup/MakeDatabases.h"
 
 #include <gtest/gtest.h>
 
@@ -73,7 +73,7 @@ inline void ReplaceTable(const std::string& path, const db::TTableDef& def) {
 // The catalogue's definition of table without the fields for which drop is true.
 template <class Pred>
 db::TTableDef CatalogueTableWithout(const std::string& table, Pred drop) {
-    db::TTableDef def = *FindCatalogueTable(table);
+    db::TTableDef def = *schema::FindCatalogueTable(table);
     def.Fields.erase(std::remove_if(def.Fields.begin(), def.Fields.end(),
                                     [&](const db::TFieldDef& f) { return drop(f.Name); }),
                      def.Fields.end());
@@ -90,8 +90,8 @@ protected:
     }
 
     void SetUp() override {
-        CreateCompanyDatabase(m_destPath);
-        CreateCompanyDatabase(m_srcPath);
+        schema::CreateCompanyDatabase(m_destPath);
+        schema::CreateCompanyDatabase(m_srcPath);
         PrepareTables();
         form.StdCurr = "MYR";
         form.Controls.EditPeriod = kPeriod;

@@ -206,7 +206,7 @@ TEST_F(CostCentreTest, EncryptedFreeTablesAreReadAndWrittenWithFreeTablePassword
 TEST(CostCentreDictionaryTest, DictionaryDestinationNeedsNoTablePassword) {
     TempDir dir;
     const std::string path = (dir / "#GRP.ADD").string();
-    CreateCompanyDatabase(path);
+    schema::CreateCompanyDatabase(path);
     ScriptedOperator op;
     TFormMerge form(op);
     form.dbDest.SetConnectPath(path);

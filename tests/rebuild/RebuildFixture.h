@@ -7,8 +7,8 @@
 #include "TestSupport.h"
 
 #include "db/Db.h"
+#include "schema/MakeDatabases.h"
 #include "startup/FormMerge.h"
-#include "startup/MakeDatabases.h"
 
 #include <gtest/gtest.h>
 
@@ -26,7 +26,7 @@ class RebuildFixture : public ::testing::Test {
 protected:
     void SetUp() override {
         m_path = (m_dir / "#GRP").string();
-        CreateCompanyDatabase(m_path);
+        schema::CreateCompanyDatabase(m_path);
         form.dbDest.SetConnectPath(m_path);
         m_check.SetConnectPath(m_path);
         form.Controls.EditPeriod = "200903";

@@ -4,7 +4,7 @@
 #include "RunFixture.h"
 
 #include "db/DbSchema.h"
-#include "startup/Catalogue.h"
+#include "schema/Catalogue.h"
 
 #include <algorithm>
 #include <sstream>
@@ -54,7 +54,7 @@ protected:
     // Every catalogue table of a company database, row by row.
     std::string Dump(const std::string& code) {
         std::ostringstream out;
-        for (const auto& def : CompanyTables()) {
+        for (const auto& def : schema::CompanyTables()) {
             out << "[" << def.Name << "]\n";
             auto rows = RowsOf(code, def.Name);
             std::vector<std::string> lines;

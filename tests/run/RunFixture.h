@@ -7,10 +7,10 @@
 #include "TestSupport.h"
 #include "db/Db.h"
 #include "run/MergeRun.h"
+#include "schema/MakeDatabases.h"
 #include "signon/Credentials.h"
 #include "signon/DB_UTIL.h"
 #include "startup/FormMerge.h"
-#include "startup/MakeDatabases.h"
 
 #include <gtest/gtest.h>
 
@@ -43,12 +43,12 @@ protected:
 
     void MakeInstallation(bool dictionary) {
         DictionaryLayout = dictionary;
-        CreateMainDatabase(Base());
+        schema::CreateMainDatabase(Base());
     }
     void AddCompany(const std::string& code, const std::string& path = {}) {
         std::string p = path.empty() ? CompanyPath(code) : path;
         std::filesystem::create_directories(std::filesystem::path(p).parent_path());
-        CreateCompanyDatabase(p);
+        schema::CreateCompanyDatabase(p);
     }
     void AddGroup(int no, const std::string& code, const std::string& master = "T") {
         Put(Base(), "MERGRHD",
@@ -62,7 +62,7 @@ protected:
     static void Connect(db::TDbConnection& conn, const std::string& path) {
         conn.SetConnectPath(path);
         conn.Username = signon::kAdminUser;
-        conn.Password = signon::AdminPasswordForMark(std::string(kDefaultVersionMark));
+        conn.Password = signon::AdminPasswordForMark(std::string(schema::kDefaultVersionMark));
         conn.Connect();
     }
     static void OpenTable(db::TDbTable& t, db::TDbConnection& conn, const std::string& table) {

@@ -6,7 +6,7 @@
 #include "run/ClearDestination.h"
 #include "run/TransferRecord.h"
 #include "run/TransferTables.h"
-#include "startup/Catalogue.h"
+#include "schema/Catalogue.h"
 
 #include <filesystem>
 
@@ -32,7 +32,7 @@ protected:
     template <class Edit>
     void ReplaceTable(const std::string& code, const std::string& table, Edit edit) {
         std::filesystem::remove(CompanyPath(code) + "/" + table + ".ADT");
-        db::TTableDef def = *FindCatalogueTable(table);
+        db::TTableDef def = *schema::FindCatalogueTable(table);
         edit(def);
         db::TDbConnection conn("make");
         Connect(conn, CompanyPath(code));

@@ -7,8 +7,8 @@
 
 #include "TestSupport.h"
 #include "db/Db.h"
+#include "schema/MakeDatabases.h"
 #include "startup/FormMerge.h"
-#include "startup/MakeDatabases.h"
 #include "startup/StartUp.h"
 
 #include <fstream>
@@ -43,7 +43,7 @@ inline const std::vector<TGroupRow>& FixtureGroups() {
 
 // Writes the main database and ORVEX.ini into folder.
 inline void WriteSetupInstallation(const std::string& folder, bool withGroups = true) {
-    CreateMainDatabase(folder);
+    schema::CreateMainDatabase(folder);
     {
         std::ofstream ini(folder + "/" + kSettingsFileName);
         ini << "[PATH]\nDICTIONARY=\n[SETTING]\nSERVERTYPE=\n";

@@ -3,9 +3,9 @@
 // that cannot be connected.
 #include "TestSupport.h"
 #include "db/Db.h"
+#include "schema/MakeDatabases.h"
 #include "signon/Credentials.h"
 #include "startup/FormMerge.h"
-#include "startup/MakeDatabases.h"
 #include "startup/StartUp.h"
 
 #include <gtest/gtest.h>
@@ -49,7 +49,7 @@ protected:
 };
 
 TEST_F(StartUpTest, DirWithATrailingSeparatorIsTakenAsWritten) {
-    CreateMainDatabase(Data.Str());
+    schema::CreateMainDatabase(Data.Str());
     WriteIni(Program / "ORVEX.ini", "[PATH]\nDIR=" + Data.Str(true) + "\n");
     Start();
     ExpectStartedCleanly();
@@ -58,7 +58,7 @@ TEST_F(StartUpTest, DirWithATrailingSeparatorIsTakenAsWritten) {
 }
 
 TEST_F(StartUpTest, DirWithoutATrailingSeparatorGetsNoneAdded) {
-    CreateMainDatabase(Data.Str());
+    schema::CreateMainDatabase(Data.Str());
     WriteIni(Program / "ORVEX.ini", "[PATH]\nDIR=" + Data.Str() + "\n");
     Start();
     ExpectStartedCleanly();
@@ -66,7 +66,7 @@ TEST_F(StartUpTest, DirWithoutATrailingSeparatorGetsNoneAdded) {
 }
 
 TEST_F(StartUpTest, NoDirMeansTheProgramFolderWithItsSeparator) {
-    CreateMainDatabase(Program.Str());
+    schema::CreateMainDatabase(Program.Str());
     WriteIni(Program / "ORVEX.ini", "[PATH]\nDICTIONARY=YES\n");
     Start();
     ExpectStartedCleanly();
@@ -75,7 +75,7 @@ TEST_F(StartUpTest, NoDirMeansTheProgramFolderWithItsSeparator) {
 }
 
 TEST_F(StartUpTest, TheSettingsFileIsReadFromTheProgramFolderWhateverDirSays) {
-    CreateMainDatabase(Data.Str());
+    schema::CreateMainDatabase(Data.Str());
     WriteIni(Program / "ORVEX.ini", "[PATH]\nDICTIONARY=FROM-PROGRAM\nDIR=" + Data.Str(true) + "\n");
     WriteIni(Data / "ORVEX.ini", "[PATH]\nDICTIONARY=FROM-DIR\nDIR=elsewhere\n");
     Start();
@@ -85,7 +85,7 @@ TEST_F(StartUpTest, TheSettingsFileIsReadFromTheProgramFolderWhateverDirSays) {
 }
 
 TEST_F(StartUpTest, OnlyUpperCaseRemoteRestrictsTheServerTypes) {
-    CreateMainDatabase(Program.Str());
+    schema::CreateMainDatabase(Program.Str());
     WriteIni(Program / "ORVEX.ini", "[PATH]\nDICTIONARY=yes\n[SETTING]\nSERVERTYPE=remote\n");
     Start();
     ExpectStartedCleanly();
@@ -127,7 +127,7 @@ TEST_F(StartUpTest, SettingsFollowTheWindowsReadingRules) {
 }
 
 TEST_F(StartUpTest, SetsTheFixedStateOfTheWindow) {
-    CreateMainDatabase(Program.Str());
+    schema::CreateMainDatabase(Program.Str());
     Form.Controls.ActivePage = 1;
     Start();  // no settings file at all: every value empty
     ExpectStartedCleanly();
@@ -182,7 +182,7 @@ TEST_F(StartUpTest, AMainDatabaseThatCannotBeConnectedIsReportedAndStopsStartUp)
 
 TEST_F(StartUpTest, MissingSetUpTablesAreMadeInTheBaseFolder) {
     // A main database with the company master only.
-    CreateMainDatabase(Data.Str());
+    schema::CreateMainDatabase(Data.Str());
     fs::remove(Data / "MERGRHD.ADT");
     fs::remove(Data / "MERGEDTL.ADT");
     WriteIni(Program / "ORVEX.ini", "[PATH]\nDIR=" + Data.Str(true) + "\n");
@@ -196,7 +196,7 @@ TEST_F(StartUpTest, MissingSetUpTablesAreMadeInTheBaseFolder) {
 TEST_F(StartUpTest, TheSetUpTableTestLooksInTheProgramFolder) {
     // MERGRHD.ADT beside the program hides that the base folder lacks the set-up tables: opening
     // them then fails with the standard error report and the period list stays empty.
-    CreateMainDatabase(Data.Str());
+    schema::CreateMainDatabase(Data.Str());
     fs::remove(Data / "MERGRHD.ADT");
     std::ofstream(Program / "MERGRHD.ADT") << "";
     WriteIni(Program / "ORVEX.ini", "[PATH]\nDIR=" + Data.Str(true) + "\n");
@@ -209,7 +209,7 @@ TEST_F(StartUpTest, TheSetUpTableTestLooksInTheProgramFolder) {
 }
 
 TEST_F(StartUpTest, AnIniOptionMakesItsFolderTheProgramFolder) {
-    CreateMainDatabase(Data.Str());
+    schema::CreateMainDatabase(Data.Str());
     WriteIni(Data / "custom.ini", "[PATH]\nDICTIONARY=X\n");
     TStartOptions options = StartOptionsFor("/usr/bin/peltorn", (Data / "custom.ini").string());
     EXPECT_EQ(options.IniFile, (Data / "custom.ini").string());

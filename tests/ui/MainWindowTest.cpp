@@ -2,7 +2,7 @@
 // grids and drop-downs driven through the keyboard and the focus as an officer would, and the
 // merge button. Questions and error reports go to a scripted operator instead of message boxes.
 #include "TestSupport.h"
-#include "startup/Demo.h"
+#include "demo/Demo.h"
 #include "startup/StartUp.h"
 #include "ui/MainWindow.h"
 #include "ui/QtOperator.h"
@@ -33,12 +33,12 @@ namespace {
 class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        TDemoOptions options;
+        demo::TDemoOptions options;
         options.Companies = 3;
         options.Employees = 4;
         options.Year = 2026;
         options.Month = 3;
-        WriteDemoInstallation(Dir.Str(), options);
+        demo::WriteDemoInstallation(Dir.Str(), options);
         Op = std::make_unique<ui::TWindowOperator>(Dialogs);
         Form = std::make_unique<TFormMerge>(*Op);
         TStartOptions start;

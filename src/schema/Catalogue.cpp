@@ -51,12 +51,12 @@
 //     the conversion leaves unchanged; it closes the header's conversion index.
 //   - The tables of the parameter, report and general-ledger transfer carry no EMPCODE, EMP_NO or
 //     EMP_CODE column: the transfer would write the current employee code into it.
-#include "startup/Catalogue.h"
+#include "schema/Catalogue.h"
 
 #include <algorithm>
 #include <cctype>
 
-namespace peltorn {
+namespace peltorn::schema {
 
 namespace {
 
@@ -346,4 +346,4 @@ const db::TTableDef* FindCatalogueTable(std::string_view name) {
     return nullptr;
 }
 
-}  // namespace peltorn
+}  // namespace peltorn::schema

@@ -1,108 +1,35 @@
-// The rows of one demo company database. Every employee gets twelve months of payroll whose
-// header totals follow from the detail rows by the same rules with which the merge recomputes
-// them, so that merging an employee paid in the standard currency leaves the header as it was;
-// employees paid in other currencies carry their amounts in that currency, the statutory amounts
-// (AMOUNT2, the S_ fields of the header) in the standard currency, and claims in a third currency
-// where the conversion has to look up another rate.
-//
-// Tables whose columns carry no rule of the merge (general ledger, leave, masters) get their
-// named key fields set and every other field filled with plain, deterministic values by type.
-#include "startup/DemoCompany.h"
-#include "startup/DemoTableWriter.h"
-
-#include "signon/Credentials.h"
+// The employees of a demo source company and what they are paid. Every employee gets twelve
+// months of payroll whose header totals follow from the detail rows by the same rules with which
+// the merge recomputes them, so that merging an employee paid in the standard currency leaves the
+// header as it was; employees paid in other currencies carry their amounts in that currency, the
+// statutory amounts (AMOUNT2, the S_ fields of the header) in the standard currency, and claims in
+// a third currency where the conversion has to look up another rate. The masters and the leave
+// records get their named key fields set and every other field filled with plain, deterministic
+// values by type.
+#include "demo/DemoCompanyParts.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
-#include <map>
-#include <stdexcept>
+#include <string_view>
 
 namespace peltorn::demo {
 
 using db::TDbConnection;
-using db::TDbTable;
 
 namespace {
 
-// ---- names of the payroll database ---------------------------------------------------------
-
-constexpr const char* kStdCurr = "MYR";
-constexpr const char* kCycle = "1";
 constexpr const char* kStopped = "E";
-constexpr const char* kTT = "TT";
-constexpr const char* kAllowanceColumns = "ALLW";
-constexpr int kFirstAllowanceColumn = 1500;
-
-// Allowance and deduction codes of every company, in code order; IS_TAX "0" or blank marks a
-// credit as non-taxable, is_absent "X" keeps a code out of every sum.
-struct TAllowanceCode {
-    const char* Code;
-    const char* Desc;
-    const char* IsTax;
-    const char* IsAbsent;
-};
-constexpr TAllowanceCode kAllowanceCodes[] = {
-    {"$LOAN", "Staff loan repayment", "0", ""},
-    {"@$CLAIM", "Claims reimbursed", "1", ""},
-    {"@$PETROL", "Petrol claim (non-taxable)", "0", ""},
-    {"ADVANCE", "Salary advance recovery", "0", ""},
-    {"BONUS", "Bonus", "1", ""},
-    {"MEAL", "Meal allowance", "1", ""},
-    {"PCB", "Monthly tax deduction", "0", ""},
-    {"TRANSP", "Transport allowance", "1", ""},
-    {"UNIFORM", "Uniform issue (memo)", "0", "X"},
-    {"ZAKAT", "Zakat", "0", ""},
-};
-// One code of each company's own: even companies pay housing, odd ones sales incentives.
-constexpr TAllowanceCode kHousing = {"HOUSING", "Housing allowance", "1", ""};
-constexpr TAllowanceCode kIncentive = {"INCENT", "Sales incentive", "1", ""};
-
-constexpr const char* kCostCentres[] = {"HQ", "KL01", "PG01", "JB01"};
-constexpr const char* kDepartments[] = {"ADM", "FIN", "SAL", "OPS", "IT"};
-constexpr const char* kBanks[] = {"MBB", "CIMB", "PBB"};
 constexpr const char* kClinics[] = {"Klinik Kesihatan Bangsar", "Poliklinik Damansara", "Klinik Medivest"};
-constexpr const char* kPayGroup = "MONTHLY";
 constexpr const char* kFirstNames[] = {"Aisyah", "Ahmad", "Mei Ling", "Ravi", "Siti", "Wei Jie",
                                        "Priya", "Hafiz", "Nurul", "Kok Wai", "Lakshmi", "Daniel"};
 constexpr const char* kLastNames[] = {"Abdullah", "Tan", "Lim", "Kumar", "Ismail", "Wong",
                                       "Nair", "Rahman", "Lee", "Chong", "Hassan", "Fernandez"};
 
-// Standard report columns kept by every company (the allowance columns follow from 1500).
-struct TReportColumn {
-    int No;
-    const char* Heading;
-    const char* Database1;
-    const char* Field;
-    const char* Code;
-};
-constexpr TReportColumn kReportColumns[] = {
-    {1, "Employee No", "EMPLOYEE", "EMP_NO", "TEXT"},
-    {2, "Name", "EMPLOYEE", "NAME", "TEXT"},
-    {3, "Basic Pay", "P_HTRX", "BASIC", "AMOUNT"},
-    {4, "Gross Wage", "P_HTRX", "GROSS_WAGE", "AMOUNT"},
-    {5, "EPF Employee", "P_HTRX", "CPFEMPEE", "AMOUNT"},
-    {6, "Nett Wage", "P_HTRX", "NETT_WAGE", "AMOUNT"},
-};
-
-const std::vector<std::string> kEncryptedPeriodTables = {
-    "P_HTRX",   "P_DTRXAW", "P_DTRXAS", "P_DTRXNH", "P_DTRXND", "P_DTRXSF",
-    "P_DTRXLV", "P_DTRXOT", "P_DTRXRD", "YTDEMPL",  "BANKTRX"};
-
-const std::vector<std::string> kGLTables = {"GLBODY", "GLCODE",   "GLDETAIL", "GLLINE",
-                                            "GLMAP",  "GLTYPE",  "GLHEADER", "GLPARA"};
-
 Cents Percent(Cents amount, double percent) {
     return std::llround(static_cast<double>(amount) * percent / 100.0);
 }
-
-std::string Period(int year, int month) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%04d%02d", year, month);
-    return text;
-}
-
-std::string Year(int year) { return std::to_string(year); }
 
 std::string Month2(int month) {
     char text[8];
@@ -110,37 +37,16 @@ std::string Month2(int month) {
     return text;
 }
 
-// ---- the people of a company -----------------------------------------------------------------
-
-enum class TPayMode { Bank, Telegraphic, Cheque, Cash };
-
-struct TEmployee {
-    int Index = 0;
-    std::string Code;
-    std::string Name;
-    std::string Currency;
-    Cents Basic = 0;        // monthly, in Currency, before the July raise
-    bool RaiseInJuly = false;
-    bool Stopped = false;
-    TPayMode Pay = TPayMode::Bank;
-    std::string Bank;
-    std::string Account;
-    std::string CostCentre;
-    std::string Department;
-    std::string SplitCostCentre;  // second cost centre (40 %), empty for most
-    bool PaysZakat = false;
-    bool HasLoan = false;
-    bool Voluntary = false;
-    bool OnShift = false;
-    int JoinYear = 0;
-};
-
 // FNV-1a of a text: a key that is the same on every machine, unlike std::hash.
 std::uint64_t TextKey(std::string_view text) {
     std::uint64_t h = 0xcbf29ce484222325ULL;
     for (unsigned char c : text) h = (h ^ c) * 0x100000001b3ULL;
     return h;
 }
+
+}  // namespace
+
+// ---- the people of a company -----------------------------------------------------------------
 
 TEmployee MakeEmployee(const TSourceCompany& company, int index, const TDemoOptions& options) {
     TEmployee e;
@@ -174,6 +80,8 @@ TEmployee MakeEmployee(const TSourceCompany& company, int index, const TDemoOpti
     e.OnShift = index % 4 == 1;
     return e;
 }
+
+namespace {
 
 Cents BasicFor(const TEmployee& e, int month) {
     return e.RaiseInJuly && month >= 7 ? Percent(e.Basic, 105) : e.Basic;
@@ -380,14 +288,6 @@ TPayslip MakePayslip(const TEmployee& e, const TSourceCompany& company, int mont
 
 // ---- the tables --------------------------------------------------------------------------------
 
-std::vector<TAllowanceCode> CompanyAllowanceCodes(const TSourceCompany& company) {
-    std::vector<TAllowanceCode> codes(std::begin(kAllowanceCodes), std::end(kAllowanceCodes));
-    codes.push_back(company.Index % 2 == 0 ? kHousing : kIncentive);
-    std::sort(codes.begin(), codes.end(),
-              [](const TAllowanceCode& a, const TAllowanceCode& b) { return std::string(a.Code) < b.Code; });
-    return codes;
-}
-
 void WriteHeader(TTableWriter& t, const TEmployee& e, const TPayslip& p, const std::string& period,
                  int year, int month) {
     const bool foreign = e.Currency != kStdCurr;
@@ -529,6 +429,8 @@ void WriteMonth(TCompanyTables& t, const TEmployee& e, const TPayslip& p, int ye
     }
 }
 
+}  // namespace
+
 void WriteMasters(TDbConnection& conn, const std::vector<TEmployee>& staff, const TDemoOptions& options) {
     const int year = options.Year;
     TTableWriter emp(conn, "EMPLOYEE", year), employmt(conn, "EMPLOYMT", year),
@@ -570,263 +472,33 @@ void WriteMasters(TDbConnection& conn, const std::vector<TEmployee>& staff, cons
     }
 }
 
-// Last year is closed (locked up to its December); the current year is open for merging.
-void WriteYearParameters(TTableWriter& para1, const TDemoOptions& options) {
-    const int year = options.Year;
-    para1.Row().Text("YEAR", Year(year - 1)).Text("LOCK", "T").Int("LOCKPERIOD", (year - 1) * 100 + 12)
-        .Text("CUR_PERIOD", Period(year - 1, 12)).Float("WORKDAYS", 26).Post();
-    para1.Row().Text("YEAR", Year(year)).Text("LOCK", "F").Int("LOCKPERIOD", 0)
-        .Text("CUR_PERIOD", Period(year, options.Month)).Float("WORKDAYS", 26).Post();
-}
-
-void WriteParameters(TDbConnection& conn, const TSourceCompany& company, const TDemoOptions& options) {
-    const int year = options.Year;
-    {
-        TTableWriter para1(conn, "PAYPARA1", year);
-        // Last year is closed; the current year is open for merging.
-        WriteYearParameters(para1, options);
-    }
-    {
-        TTableWriter hdr(conn, "PGRP_HDR", year), trx(conn, "PGRP_TRX", year), cycle(conn, "CYCLE", year);
-        hdr.Row(true).Text("PAY_GROUP", kPayGroup).Text("YEAR", Year(year)).Text("DESC", "Monthly staff").Post();
-        for (int m = 1; m <= 12; ++m) {
-            trx.Row(true).Text("PAY_GROUP", kPayGroup).Text("YEAR", Year(year)).Text("PERIOD", Period(year, m))
-                .Text("CYCLE", kCycle).Date("START_DATE", year, m, 1).Date("END_DATE", year, m, 28)
-                .Date("PAY_DATE", year, m, 25).Post();
-            cycle.Row(true).Text("PERIOD", Period(year, m)).Text("CYCLE", kCycle).Date("START_DATE", year, m, 1)
-                .Date("END_DATE", year, m, 28).Date("PAY_DATE", year, m, 25).Text("DESC", "Monthly payroll").Post();
-        }
-    }
-    {
-        TTableWriter code(conn, "CODE", year), bank(conn, "PAY_BANK", year);
-        for (const char* c : kCostCentres) code.Row(true).Text("CATEGORY", "COSTCTR").Text("CODE", c).Post();
-        for (const char* d : kDepartments) code.Row(true).Text("CATEGORY", "DEPT").Text("CODE", d).Post();
-        for (const char* b : kBanks)
-            bank.Row(true).Text("BANK_ID", b).Text("BANK_BRANCH", "KL MAIN").Text("BANK_NAME", std::string(b) + " Kuala Lumpur").Post();
-        bank.Row(true).Text("BANK_ID", kTT).Text("BANK_BRANCH", "REMIT").Text("BANK_NAME", "Telegraphic transfer").Post();
-    }
-    {
-        TTableWriter rate(conn, "EXRATE", year);
-        for (int m = 1; m <= 12; ++m)
-            for (const char* c : {"MYR", "SGD", "USD"}) {
-                rate.Row().Text("CURR", c).Text("EXCODE", kStdCurr).Text("PERIOD", Period(year, m))
-                    .Float("EX_RATE", DemoRate(c, m));
-                rate.Post();
-            }
-    }
-    {
-        TTableWriter alw(conn, "ALLOWNCE", year);
-        int number = kFirstAllowanceColumn;
-        for (const auto& a : CompanyAllowanceCodes(company)) {
-            for (int y : {year - 1, year}) {
-                alw.Row(true).Text("ALLOW_CODE", a.Code).Text("YEAR", Year(y)).Text("DESC", a.Desc)
-                    .Int("TRNNO", number).Text("IS_TAX", a.IsTax).Text("IS_ABSENT", a.IsAbsent);
-                alw.Post();
-            }
-            ++number;
-        }
-    }
-    {
-        // Day, overtime, rest-day and shift parameters: the same keys in every company, the
-        // rates of each company's own (the merge keeps those of the company merged last).
-        TTableWriter dr(conn, "PPARA_DR", year), ot(conn, "PPARA_OT", year), rd(conn, "PPARA_RD", year),
-            sf(conn, "PPARA_SF", year);
-        const double bump = 0.05 * company.Index;
-        for (const char* day : {"NORMAL", "REST", "PUBLIC"})
-            dr.Row(true).Text("YEAR", Year(year)).Text("DAY_DESC", day).Float("RATE", 1.0 + bump).Post();
-        for (const auto& [type, factor] : {std::pair{"OT15", 1.5}, {"OT20", 2.0}, {"OT30", 3.0}})
-            ot.Row(true).Text("YEAR", Year(year)).Text("OTTYPE", type).Float("OTFACTOR", factor + bump).Post();
-        rd.Row(true).Text("YEAR", Year(year)).Text("RESTDAY_TYPE", "RD").Float("FACTOR", 2.0).Post();
-        for (const char* status : {"A", "N"})
-            sf.Row(true).Text("YEAR", Year(year)).Text("SHIFT_STATUS", status).Money("RATE", 1000 + 100 * company.Index).Post();
-        for (int i = 0; i < company.Index; ++i) dr.Row(true).Text("YEAR", Year(year - 1 - i)).Text("DAY_DESC", "NORMAL").Post();
-    }
-}
-
-// Report columns, the allowance columns numbered from 1500 in code order, and one report whose
-// layout points at them.
-void WriteReports(TDbConnection& conn, const std::vector<TAllowanceCode>& codes, int year) {
-    TTableWriter rtable(conn, "RTABLE", year), rtphd(conn, "RTPHD", year), rtpdetl(conn, "RTPDETL", year),
-        trnno(conn, "TRNNO", year);
-    for (const auto& c : kReportColumns)
-        rtable.Row(true).Int("NO", c.No).Text("HEADING", c.Heading).Text("DATABASE1", c.Database1)
-            .Text("FIELD", c.Field).Text("CODE", c.Code).Int("WIDTH", 12).Text("TYPE1", "N")
-            .Text("HIDE_WAGE", "F").Post();
-    int number = kFirstAllowanceColumn;
-    for (const auto& a : codes)
-        rtable.Row(true).Int("NO", number++).Text("HEADING", a.Desc).Text("DATABASE1", kAllowanceColumns)
-            .Text("FIELD", a.Code).Text("CODE", "AMOUNT").Int("WIDTH", 12).Text("TYPE1", "N")
-            .Text("HIDE_WAGE", "T").Post();
-    if (!codes.empty()) trnno.Row(true).Int("TRNNO", number - 1).Post();
-    rtphd.Row(true).Text("RPTCODE", "PAYSUM").Text("DESC", "Payroll summary").Post();
-    int id = 0;
-    for (const auto& c : kReportColumns)
-        rtpdetl.Row(true).Text("RPTCODE", "PAYSUM").Int("ID", ++id).Text("DATABASE1", c.Database1)
-            .Text("FIELD", c.Field).Text("CODE", c.Code).Text("COL", std::to_string(c.No))
-            .Text("HEADING", c.Heading).Post();
-    number = kFirstAllowanceColumn;
-    for (const auto& a : codes)
-        rtpdetl.Row(true).Text("RPTCODE", "PAYSUM").Int("ID", ++id).Text("DATABASE1", kAllowanceColumns)
-            .Text("FIELD", a.Code).Text("CODE", "AMOUNT").Text("COL", std::to_string(number++))
-            .Text("HEADING", a.Desc).Post();
-}
-
-void WriteGeneralLedger(TDbConnection& conn, const TSourceCompany& company, int year) {
-    for (const auto& table : kGLTables) {
-        TTableWriter gl(conn, table, year);
-        for (int i = 0; i < 4 + company.Index; ++i) gl.Row(true).Post();
-    }
-}
-
-// Tables of the database that the writers above left empty (a table added to the catalogue
-// later) get a few plain rows, so that every table the merge reads holds data.
-void FillEmptyTables(TDbConnection& conn, int year) {
-    for (const auto& table : db::ListTables(conn)) {
-        {
-            TDbTable probe(table);
-            probe.SetConnection(&conn);
-            probe.SetTableName(table);
-            probe.Open();
-            if (probe.RecordCount() > 0) continue;
-        }
-        TTableWriter t(conn, table, year);
-        for (int i = 0; i < 3; ++i) t.Row(true).Post();
-    }
-}
-
-}  // namespace
-
-// ---- public ------------------------------------------------------------------------------------
-
-TDemoRandom::TDemoRandom(std::uint64_t seed, std::uint64_t a, std::uint64_t b, std::uint64_t c)
-    : m_state(seed * 0x9E3779B97F4A7C15ULL) {
-    for (std::uint64_t key : {a, b, c}) {
-        m_state ^= key + 0x632BE59BD9B4E019ULL;
-        Next();
-    }
-}
-
-std::uint64_t TDemoRandom::Next() {
-    std::uint64_t z = (m_state += 0x9E3779B97F4A7C15ULL);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    return z ^ (z >> 31);
-}
-
-int TDemoRandom::Below(int n) { return static_cast<int>(Next() % static_cast<std::uint64_t>(n)); }
-int TDemoRandom::Between(int lo, int hi) { return lo + Below(hi - lo + 1); }
-bool TDemoRandom::Chance(int percent) { return Below(100) < percent; }
-
-namespace {
-int SharedBlock(const TDemoOptions& options) { return std::max(1, options.Employees / 10); }
-}  // namespace
-
-bool SharedWithPrevious(int companyIndex, int index, const TDemoOptions& options) {
-    if (companyIndex == 0 || IsStoppedEmployee(index, options)) return false;
-    const int block = SharedBlock(options);
-    return index >= (companyIndex - 1) * block && index < companyIndex * block;
-}
-
-bool IsStoppedEmployee(int index, const TDemoOptions& options) {
-    return options.Employees >= 2 && index == options.Employees - 1;
-}
-
-std::string EmployeeCode(const TSourceCompany& company, int index, const TDemoOptions& options) {
-    int number = SharedWithPrevious(company.Index, index, options) ? company.Index : company.Index + 1;
-    char code[16];
-    std::snprintf(code, sizeof code, "E%02d%05d", number, index + 1);
-    return code;
-}
-
-std::string EmployeeCurrency(int index) {
-    if (index % 10 == 3) return "SGD";
-    if (index % 10 == 7) return "USD";
-    return kStdCurr;
-}
-
-double DemoRate(const std::string& currency, int month) {
-    if (currency == "SGD") return 3.05 + 0.01 * month;
-    if (currency == "USD") return 4.40 + 0.015 * month;
-    return 1.0;
-}
-
-const std::vector<std::string>& EncryptedPeriodTables() { return kEncryptedPeriodTables; }
-
-void FillSourceCompany(TDbConnection& conn, const TSourceCompany& company, const TDemoOptions& options) {
-    std::vector<TEmployee> staff;
-    staff.reserve(static_cast<std::size_t>(options.Employees));
-    for (int i = 0; i < options.Employees; ++i) staff.push_back(MakeEmployee(company, i, options));
-
-    {
-        // The company's own name and currency beside the version mark.
-        TDbTable para("PAYPARA");
-        para.SetConnection(&conn);
-        para.SetTableName("PAYPARA");
-        para.Open();
-        para.First();
-        para.Edit();
-        para.FieldByName("COMPANY_NAME").SetAsString(company.Name);
-        para.FieldByName("CURR_CODE").SetAsString(kStdCurr);
-        para.Post();
-    }
-    WriteMasters(conn, staff, options);
-    WriteParameters(conn, company, options);
-    WriteReports(conn, CompanyAllowanceCodes(company), options.Year);
-    WriteGeneralLedger(conn, company, options.Year);
-    {
-        TCompanyTables tables(conn, options.Year);
-        for (const auto& e : staff) {
-            TYearToDate ytd;
-            int leaveId = 0;
-            for (int month = 1; month <= 12; ++month) {
-                if (!PaidIn(e, month, options)) continue;
-                TPayslip p = MakePayslip(e, company, month, options);
-                WriteMonth(tables, e, p, options.Year, month, ytd, leaveId);
-                TDemoRandom r(options.Seed, static_cast<std::uint64_t>(company.Index) + 1,
-                              static_cast<std::uint64_t>(e.Index) + 1, 300 + static_cast<std::uint64_t>(month));
-                if (r.Chance(10)) {
-                    // A clinic bill, paid with the next month's payroll.
-                    int payMonth = std::min(month + 1, 12);
-                    tables.Medical.Row(true).Text("EMPCODE", e.Code)
-                        .Date("CLAIM_DATE", options.Year, month, r.Between(1, 28))
-                        .Text("PERIOD_TO_TRANSFER", Period(options.Year, payMonth))
-                        .Text("CLINIC", kClinics[r.Below(3)]).Money("AMOUNT", 100LL * r.Between(30, 400));
-                    tables.Medical.Post();
-                }
+void WritePayroll(TDbConnection& conn, const TSourceCompany& company, const std::vector<TEmployee>& staff,
+                  const TDemoOptions& options) {
+    TCompanyTables tables(conn, options.Year);
+    for (const auto& e : staff) {
+        TYearToDate ytd;
+        int leaveId = 0;
+        for (int month = 1; month <= 12; ++month) {
+            if (!PaidIn(e, month, options)) continue;
+            TPayslip p = MakePayslip(e, company, month, options);
+            WriteMonth(tables, e, p, options.Year, month, ytd, leaveId);
+            TDemoRandom r(options.Seed, static_cast<std::uint64_t>(company.Index) + 1,
+                          static_cast<std::uint64_t>(e.Index) + 1, 300 + static_cast<std::uint64_t>(month));
+            if (r.Chance(10)) {
+                // A clinic bill, paid with the next month's payroll.
+                int payMonth = std::min(month + 1, 12);
+                tables.Medical.Row(true).Text("EMPCODE", e.Code)
+                    .Date("CLAIM_DATE", options.Year, month, r.Between(1, 28))
+                    .Text("PERIOD_TO_TRANSFER", Period(options.Year, payMonth))
+                    .Text("CLINIC", kClinics[r.Below(3)]).Money("AMOUNT", 100LL * r.Between(30, 400));
+                tables.Medical.Post();
             }
         }
-        // A distribution row left without an employee by an old import; the merge skips it.
-        tables.Cost.Row().Text("EMPCODE", "").Text("PERIOD", Period(options.Year, options.Month))
-            .Text("COST_CENTRE", kCostCentres[0]).Text("DEPARTMENT", kDepartments[0]).Float("PERCENT", 100);
-        tables.Cost.Post();
     }
-    FillEmptyTables(conn, options.Year);
-    db::FlushPendingWrites();
-    if (!company.Dictionary) {
-        for (const auto& table : kEncryptedPeriodTables) {
-            TDbTable t("encrypt");
-            t.SetConnection(&conn);
-            t.SetTableName(table);
-            t.SetExclusive(true);
-            t.Open();
-            t.EnableEncryption(signon::kFreeTablePassword);
-            t.EncryptTable();
-            t.Close();
-        }
-    }
-}
-
-void FillDestinationCompany(TDbConnection& conn, const TDemoOptions& options) {
-    const int year = options.Year;
-    TTableWriter para1(conn, "PAYPARA1", year), rd(conn, "PPARA_RD", year), rtable(conn, "RTABLE", year),
-        trnno(conn, "TRNNO", year);
-    WriteYearParameters(para1, options);
-    rd.Row(true).Text("YEAR", Year(year)).Text("RESTDAY_TYPE", "RD").Float("FACTOR", 2.0).Post();
-    for (const auto& c : kReportColumns)
-        rtable.Row(true).Int("NO", c.No).Text("HEADING", c.Heading).Text("DATABASE1", c.Database1)
-            .Text("FIELD", c.Field).Text("CODE", c.Code).Int("WIDTH", 12).Text("TYPE1", "N")
-            .Text("HIDE_WAGE", "F").Post();
-    trnno.Row(true).Int("TRNNO", kFirstAllowanceColumn).Post();
+    // A distribution row left without an employee by an old import; the merge skips it.
+    tables.Cost.Row().Text("EMPCODE", "").Text("PERIOD", Period(options.Year, options.Month))
+        .Text("COST_CENTRE", kCostCentres[0]).Text("DEPARTMENT", kDepartments[0]).Float("PERCENT", 100);
+    tables.Cost.Post();
 }
 
 }  // namespace peltorn::demo

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "db/Db.h"
-#include "startup/Demo.h"
+#include "demo/Demo.h"
 
 #include <cstdint>
 #include <string>

@@ -4,13 +4,13 @@
 // leaves the disk as it was; only then do they create the tables one by one. Should a later step
 // fail (a disk that fills up, a file the system will not let us write), what was made so far is
 // removed again, so that a second attempt does not meet half a database.
-#include "startup/MakeDatabases.h"
+#include "schema/MakeDatabases.h"
 
 #include "db/Db.h"
+#include "schema/Catalogue.h"
 #include "signon/Credentials.h"
 #include "signon/DB_UTIL.h"
 #include "signon/PasswordUTIL.h"
-#include "startup/Catalogue.h"
 
 #include <algorithm>
 #include <cctype>
@@ -18,7 +18,7 @@
 
 namespace fs = std::filesystem;
 
-namespace peltorn {
+namespace peltorn::schema {
 
 namespace {
 
@@ -177,4 +177,4 @@ void CreateCompanyDatabase(const std::string& path, const std::string& versionMa
     });
 }
 
-}  // namespace peltorn
+}  // namespace peltorn::schema

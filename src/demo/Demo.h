@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace peltorn {
+namespace peltorn::demo {
 
 // Size, year and seed of a demo installation. Companies counts the source companies (at least 3:
 // the last one is a data dictionary, the others folders of free tables); Employees the employees
@@ -58,4 +58,4 @@ struct TDemoDatabaseSummary {
 // mark calls for. Raises the database layer's errors (a missing database, a refused sign-on).
 std::vector<TDemoDatabaseSummary> SummariseDemoDestinations(const std::string& dir);
 
-}  // namespace peltorn
+}  // namespace peltorn::demo

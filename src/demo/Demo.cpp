@@ -31,13 +31,13 @@
 // (statutory PCB and ZAKAT with AMOUNT2, BONUS, "@$" credits, "$" deductions, ordinary
 // allowances, a memo code with is_absent "X", and a code of the company's own), report columns
 // and a report layout, the year parameters (last year locked, this year open), the PPARA tables
-// and the general-ledger tables. See DemoCompany.cpp for how the amounts hang together.
-#include "startup/Demo.h"
+// and the general-ledger tables. See DemoPayroll.cpp for how the amounts hang together.
+#include "demo/Demo.h"
 
+#include "demo/DemoCompany.h"
+#include "schema/MakeDatabases.h"
 #include "signon/Credentials.h"
 #include "signon/DB_UTIL.h"
-#include "startup/DemoCompany.h"
-#include "startup/MakeDatabases.h"
 #include "support/StrUtil.h"
 
 #include <chrono>
@@ -47,10 +47,9 @@
 #include <fstream>
 #include <stdexcept>
 
-namespace peltorn {
+namespace peltorn::demo {
 
 namespace fs = std::filesystem;
-using demo::TSourceCompany;
 
 namespace {
 
@@ -145,7 +144,7 @@ void WriteSettingsFile(const fs::path& base, bool dictionary) {
 
 // MCOMPANY with the companies the groups name, MERGRHD and MERGEDTL with the groups.
 void WriteMainDatabase(const TBase& base, const std::vector<TSourceCompany>& sources) {
-    CreateMainDatabase(base.Folder.string());
+    schema::CreateMainDatabase(base.Folder.string());
     db::TDbConnection conn("demoMain");
     conn.SetConnectPath(base.Folder.string());
     conn.Connect();
@@ -267,18 +266,18 @@ void WriteDemoInstallation(const std::string& dirText, const TDemoOptions& reque
     for (const auto& s : sources) {
         const fs::path path = CompanyPath(s.Dictionary ? bases[1].Folder : bases[0].Folder, s.Code, s.Dictionary);
         fs::create_directories(s.Dictionary ? path.parent_path() : path);
-        CreateCompanyDatabase(path.string(), kVersionMark);
+        schema::CreateCompanyDatabase(path.string(), kVersionMark);
         ConnectCompany(conn, path);
-        demo::FillSourceCompany(conn, s, options);
+        FillSourceCompany(conn, s, options);
         conn.Disconnect();
     }
     for (const auto& base : bases)
         for (const auto& g : base.Groups) {
             const fs::path path = CompanyPath(base.Folder, g.Code, base.Dictionary);
             fs::create_directories(base.Dictionary ? path.parent_path() : path);
-            CreateCompanyDatabase(path.string(), kVersionMark);
+            schema::CreateCompanyDatabase(path.string(), kVersionMark);
             ConnectCompany(conn, path);
-            demo::FillDestinationCompany(conn, options);
+            FillDestinationCompany(conn, options);
             conn.Disconnect();
         }
     db::FlushPendingWrites();
@@ -328,4 +327,4 @@ std::vector<TDemoDatabaseSummary> SummariseDemoDestinations(const std::string& d
     return result;
 }
 
-}  // namespace peltorn
+}  // namespace peltorn::demo

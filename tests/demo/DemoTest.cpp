@@ -7,9 +7,9 @@
 #include "TestSupport.h"
 
 #include "db/Db.h"
+#include "demo/Demo.h"
 #include "signon/Credentials.h"
 #include "signon/DB_UTIL.h"
-#include "startup/Demo.h"
 
 #include <gtest/gtest.h>
 
@@ -20,6 +20,7 @@
 #include <set>
 
 using namespace peltorn;
+using namespace peltorn::demo;
 namespace fs = std::filesystem;
 
 namespace {

@@ -1,5 +1,5 @@
 // Appending rows to one table of a demo company database: the small writer the demo generator
-// fills every table with. Internal to the demo installation (Demo.cpp, DemoCompany.cpp).
+// fills every table with. Internal to the demo installation (the files that fill a company database).
 #pragma once
 
 #include "db/Db.h"

@@ -1,8 +1,8 @@
 // Databases made from the catalogue: the main database, company databases of both layouts with
 // their version mark and dictionary users, and the merge set-up tables made on demand.
-#include "startup/Catalogue.h"
+#include "schema/Catalogue.h"
+#include "schema/MakeDatabases.h"
 #include "startup/MERGEMAKEDB.h"
-#include "startup/MakeDatabases.h"
 
 #include "TestSupport.h"
 #include "db/Db.h"
@@ -14,7 +14,7 @@
 
 #include <filesystem>
 
-namespace peltorn {
+namespace peltorn::schema {
 namespace {
 
 using test::TempDir;
@@ -217,4 +217,4 @@ TEST(MakeMergeTablesTest, CreatesOnlyTheMissingSetupTables) {
 }
 
 }  // namespace
-}  // namespace peltorn
+}  // namespace peltorn::schema

@@ -3,14 +3,14 @@
 // types they read and write, and the column order on which the transfer's key values by
 // position rest. The expectations are written from the program's needs, not copied from the
 // catalogue.
-#include "startup/Catalogue.h"
+#include "schema/Catalogue.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <set>
 
-namespace peltorn {
+namespace peltorn::schema {
 namespace {
 
 using db::TFieldType;
@@ -405,4 +405,4 @@ TEST(CatalogueTest, WholeTableTransfersCarryNoEmployeeCodeField) {
 }
 
 }  // namespace
-}  // namespace peltorn
+}  // namespace peltorn::schema

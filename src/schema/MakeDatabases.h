@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace peltorn {
+namespace peltorn::schema {
 
 // The version mark a new company database carries in PAYPARA.DBVERSION.
 inline constexpr const char* kDefaultVersionMark = "@2019";
@@ -28,4 +28,4 @@ void CreateMainDatabase(const std::string& dir);
 void CreateCompanyDatabase(const std::string& path,
                            const std::string& versionMark = kDefaultVersionMark);
 
-}  // namespace peltorn
+}  // namespace peltorn::schema

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-namespace peltorn {
+namespace peltorn::schema {
 
 // MCOMPANY, MERGRHD and MERGEDTL, each with its unique primary index.
 const std::vector<db::TTableDef>& MainTables();
@@ -25,4 +25,4 @@ const std::vector<db::TTableDef>& CompanyTables();
 // The definition of the main or company table of that name (any letter case), or nullptr.
 const db::TTableDef* FindCatalogueTable(std::string_view name);
 
-}  // namespace peltorn
+}  // namespace peltorn::schema
