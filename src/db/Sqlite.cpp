@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
+#include <stdexcept>
 #include <unistd.h>
 
 namespace peltorn::db::detail {
@@ -146,7 +147,7 @@ Handle::Handle(const std::string& path, bool create, const std::string& what)
 }
 
 Handle::~Handle() {
-    WriteGroups::CommitHandle(*this);
+    WriteGroups::CloseHandle(*this);
     m_cache.clear();
     if (m_db) {
         for (sqlite3_stmt* s = sqlite3_next_stmt(m_db, nullptr); s; s = sqlite3_next_stmt(m_db, nullptr)) {
@@ -315,10 +316,15 @@ struct Group {
     std::string File;
     int Posts = 0;
     std::chrono::steady_clock::time_point Started;
+    bool Held = false;  // opened while a write batch is held: committed only by CommitHeld
 };
 std::vector<Group>& Groups() {
     static std::vector<Group> groups;
     return groups;
+}
+bool& Holding() {
+    static bool holding = false;
+    return holding;
 }
 constexpr int kMaxPosts = 2000;
 constexpr auto kMaxAge = std::chrono::milliseconds(250);
@@ -326,6 +332,26 @@ constexpr auto kMaxAge = std::chrono::milliseconds(250);
 bool Commit(Group& g) noexcept {
     if (sqlite3_get_autocommit(g.H->Db())) return true;
     return sqlite3_exec(g.H->Db(), "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+void Rollback(Group& g) noexcept {
+    if (!sqlite3_get_autocommit(g.H->Db()))
+        sqlite3_exec(g.H->Db(), "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+// Removes the held groups from the list and returns them.
+std::vector<Group> TakeHeld() {
+    std::vector<Group> held;
+    auto& groups = Groups();
+    for (auto it = groups.begin(); it != groups.end();) {
+        if (it->Held) {
+            held.push_back(*it);
+            it = groups.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    return held;
 }
 }  // namespace
 
@@ -335,14 +361,16 @@ void BeforeWrite(Handle& handle, const std::string& file) {
         if (g.H == &handle) return;
     if (!sqlite3_get_autocommit(handle.Db())) return;  // a transaction of the caller's own
     handle.Exec("BEGIN");
-    Groups().push_back({&handle, file, 0, std::chrono::steady_clock::now()});
+    Groups().push_back({&handle, file, 0, std::chrono::steady_clock::now(), Holding()});
 }
 
 void AfterWrite(Handle& handle) {
     auto& groups = Groups();
     for (auto it = groups.begin(); it != groups.end(); ++it) {
         if (it->H != &handle) continue;
-        if (++it->Posts >= kMaxPosts || std::chrono::steady_clock::now() - it->Started >= kMaxAge) {
+        ++it->Posts;
+        if (it->Held) return;
+        if (it->Posts >= kMaxPosts || std::chrono::steady_clock::now() - it->Started >= kMaxAge) {
             Group g = *it;
             groups.erase(it);
             if (!Commit(g)) handle.Fail(sqlite3_errcode(handle.Db()), "committing");
@@ -354,7 +382,7 @@ void AfterWrite(Handle& handle) {
 void CommitFile(const std::string& file, const Handle* except) {
     auto& groups = Groups();
     for (auto it = groups.begin(); it != groups.end();) {
-        if (it->File == file && it->H != except) {
+        if (it->File == file && it->H != except && !it->Held) {
             Group g = *it;
             it = groups.erase(it);
             if (!Commit(g)) g.H->Fail(sqlite3_errcode(g.H->Db()), "committing");
@@ -368,12 +396,52 @@ void CommitHandle(Handle& handle) {
     auto& groups = Groups();
     for (auto it = groups.begin(); it != groups.end(); ++it) {
         if (it->H == &handle) {
+            if (it->Held) return;
             Group g = *it;
             groups.erase(it);
             Commit(g);
             return;
         }
     }
+}
+
+void CloseHandle(Handle& handle) noexcept {
+    auto& groups = Groups();
+    for (auto it = groups.begin(); it != groups.end(); ++it) {
+        if (it->H == &handle) {
+            Group g = *it;
+            groups.erase(it);
+            if (g.Held) Rollback(g);
+            else Commit(g);
+            return;
+        }
+    }
+}
+
+void BeginHold() {
+    if (Holding()) throw std::logic_error("a write batch is held already");
+    CommitAll();
+    Holding() = true;
+}
+
+void CommitHeld() {
+    Holding() = false;
+    std::vector<Group> held = TakeHeld();
+    for (std::size_t i = 0; i < held.size(); ++i) {
+        if (Commit(held[i])) continue;
+        // The refused commit is taken back as well, so that no transaction stays open on the
+        // handle; the engine's message is kept first.
+        const int rc = sqlite3_errcode(held[i].H->Db());
+        const std::string message = sqlite3_errmsg(held[i].H->Db());
+        for (std::size_t j = i; j < held.size(); ++j) Rollback(held[j]);
+        throw EDbDatabaseError(CodeFor(rc),
+                               "committing: " + message + " (" + held[i].H->What() + ")");
+    }
+}
+
+void RollbackHeld() noexcept {
+    Holding() = false;
+    for (auto& g : TakeHeld()) Rollback(g);
 }
 
 void CommitAll() noexcept {
@@ -383,7 +451,10 @@ void CommitAll() noexcept {
     if (Heartbeat().Running) return;
     auto groups = std::move(Groups());
     Groups().clear();
-    for (auto& g : groups) Commit(g);
+    for (auto& g : groups) {
+        if (g.Held) Groups().push_back(g);
+        else Commit(g);
+    }
 }
 }  // namespace WriteGroups
 

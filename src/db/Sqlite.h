@@ -124,6 +124,9 @@ private:
 //   - when the table is closed, its connection disconnected or its handle closed,
 //   - after 2,000 posts or a quarter of a second, whichever comes first,
 //   - and by FlushPendingWrites (db/DbConnection.h), which the run calls at its end.
+// While a write batch is held (TWriteBatch, db/DbConnection.h) the groups opened meanwhile are
+// held as well: none of the occasions above commits them, only CommitHeld does; RollbackHeld
+// and closing the handle take them back.
 namespace WriteGroups {
 // Called before a write on handle for file: opens the group when none is open.
 void BeforeWrite(Handle& handle, const std::string& file);
@@ -133,8 +136,17 @@ void AfterWrite(Handle& handle);
 void CommitFile(const std::string& file, const Handle* except = nullptr);
 // Commits the group of handle, if any.
 void CommitHandle(Handle& handle);
-// Commits every open group; never throws.
+// Commits every open group that is not held; never throws.
 void CommitAll() noexcept;
+// The handle closes: its group is committed, or taken back when held.
+void CloseHandle(Handle& handle) noexcept;
+// Starts holding (after committing every open group). Raises std::logic_error when holding.
+void BeginHold();
+// Commits every held group and stops holding; raises EDbDatabaseError when a commit fails (the
+// held groups not yet committed are then taken back).
+void CommitHeld();
+// Takes back every held group and stops holding; never throws.
+void RollbackHeld() noexcept;
 }  // namespace WriteGroups
 
 // Process-wide registry of the holders of cached attachments, so that a file that is about to be
