@@ -17,8 +17,10 @@
 // --table-password (encrypted free tables; given to tables and statements alike).
 //
 // A failure prints one line "error: <text>" on standard error and exits 1, and leaves the
-// databases as they were: import checks the whole file before it writes a row, and removes the
-// rows it added when the database refuses one.
+// databases as they were. Import checks the whole file before it writes a row, then writes every
+// row in one transaction that is committed after the last: a row the database refuses, Ctrl-C
+// (SIGINT) or SIGTERM take back every row written so far, and an import killed outright leaves
+// none of its rows either. Interrupted, it prints its error line and then ends by the signal.
 #include "cli/Commands.h"
 #include "cli/DbCsv.h"
 
@@ -29,6 +31,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <csignal>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -60,7 +63,16 @@ std::string Upper(std::string_view s) {
     return out;
 }
 
-// Runs body; any failure becomes one line "error: <text>" and exit code 1.
+// A command stopped by SIGINT or SIGTERM after it undid its work.
+class EInterrupted : public std::runtime_error {
+public:
+    EInterrupted(const std::string& message, int signal)
+        : std::runtime_error(message), Signal(signal) {}
+    int Signal;
+};
+
+// Runs body; any failure becomes one line "error: <text>" and exit code 1. An interrupted
+// command then ends by its signal, so that a shell or script running it stops as well.
 void RunGuarded(int& exitCode, const std::function<void()>& body) {
     try {
         body();
@@ -70,10 +82,55 @@ void RunGuarded(int& exitCode, const std::function<void()>& body) {
         std::string text = e.what();
         std::replace(text.begin(), text.end(), '\n', ' ');
         std::replace(text.begin(), text.end(), '\r', ' ');
+        std::cout.flush();
         std::cerr << "error: " << text << std::endl;
         exitCode = 1;
+        if (const auto* interrupted = dynamic_cast<const EInterrupted*>(&e)) {
+            std::signal(interrupted->Signal, SIG_DFL);
+            std::raise(interrupted->Signal);
+        }
     }
 }
+
+// SIGINT and SIGTERM while an import runs. The handler only notes the signal; the import looks
+// at it between rows and before its commit, and takes its rows back before it ends.
+volatile std::sig_atomic_t g_stopSignal = 0;
+
+void NoteStopSignal(int signal) { g_stopSignal = signal; }
+
+class TStopSignals {
+public:
+    TStopSignals() {
+        g_stopSignal = 0;
+        struct sigaction action {};
+        action.sa_handler = NoteStopSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        sigaction(SIGINT, &action, &m_oldInt);
+        sigaction(SIGTERM, &action, &m_oldTerm);
+    }
+    ~TStopSignals() {
+        sigaction(SIGINT, &m_oldInt, nullptr);
+        sigaction(SIGTERM, &m_oldTerm, nullptr);
+    }
+    TStopSignals(const TStopSignals&) = delete;
+    TStopSignals& operator=(const TStopSignals&) = delete;
+
+    // Raises EInterrupted "import of T interrupted by SIGINT <where>; nothing was imported" once
+    // a signal came.
+    void Check(const std::string& table, const std::string& where) const {
+        const int signal = g_stopSignal;
+        if (signal == 0) return;
+        throw EInterrupted("import of " + table + " interrupted by " +
+                               (signal == SIGINT ? "SIGINT" : "SIGTERM") + " " + where +
+                               "; nothing was imported",
+                           signal);
+    }
+
+private:
+    struct sigaction m_oldInt {};
+    struct sigaction m_oldTerm {};
+};
 
 // Connects conn to the database at path with the credentials of the options.
 void Connect(db::TDbConnection& conn, const TDbOptions& o) {
@@ -163,7 +220,17 @@ std::string ReadInput(const std::string& file) {
 
 void DoImport(const TDbOptions& o) {
     std::vector<TCsvRow> rows = ParseCsv(ReadInput(o.File));
+    // From here on a signal is noted rather than obeyed at once (reading the input, nothing is
+    // written yet, and a terminal's Ctrl-C must still end a read of standard input).
+    TStopSignals signals;
     if (rows.empty()) throw std::runtime_error(o.File + " is empty: a header row is expected");
+    for (const TCsvRow& row : rows) {
+        if (row.Blank) {
+            throw std::runtime_error("row " + std::to_string(row.Row) +
+                                     " is a blank line: only the end of the file may have blank "
+                                     "lines; nothing was imported");
+        }
+    }
 
     db::TDbConnection conn("db");
     Connect(conn, o);
@@ -190,6 +257,7 @@ void DoImport(const TDbOptions& o) {
     // Check every row before anything is written.
     for (std::size_t r = 1; r < rows.size(); ++r) {
         const TCsvRow& row = rows[r];
+        signals.Check(o.Table, "at row " + std::to_string(row.Row));
         if (row.Cells.size() != columns.size()) {
             throw std::runtime_error("row " + std::to_string(row.Row) + " has " +
                                      std::to_string(row.Cells.size()) + " cells, the header " +
@@ -206,32 +274,33 @@ void DoImport(const TDbOptions& o) {
         }
     }
 
-    // Write. Should the database refuse a row (a key violation, a password), the rows added
-    // before it are removed again: appended rows are the last ones in natural order.
+    // Write, in one batch that is committed after the last row. Whatever ends the import before
+    // (a row the database refuses, a signal) leaves the batch uncommitted, and its end takes
+    // every row back.
     int added = 0;
-    std::size_t r = 1;
-    try {
-        for (; r < rows.size(); ++r) {
-            table.Append();
-            for (std::size_t c = 0; c < columns.size(); ++c)
-                AssignFieldText(*columns[c], rows[r].Cells[c], &table.FieldByName(columns[c]->Name));
-            table.Post();
+    {
+        db::TWriteBatch batch;
+        for (std::size_t r = 1; r < rows.size(); ++r) {
+            signals.Check(o.Table, "at row " + std::to_string(rows[r].Row));
+            try {
+                table.Append();
+                for (std::size_t c = 0; c < columns.size(); ++c)
+                    AssignFieldText(*columns[c], rows[r].Cells[c],
+                                    &table.FieldByName(columns[c]->Name));
+                table.Post();
+            } catch (const std::exception& e) {
+                if (table.State() != db::TDataSetState::dsBrowse) table.Cancel();
+                throw std::runtime_error("row " + std::to_string(rows[r].Row) + ": " + e.what() +
+                                         "; nothing was imported");
+            }
             ++added;
         }
-    } catch (const std::exception& e) {
-        std::string text = "row " + std::to_string(rows[r].Row) + ": " + e.what();
+        signals.Check(o.Table, "before its rows were committed");
         try {
-            if (table.State() != db::TDataSetState::dsBrowse) table.Cancel();
-            for (; added > 0; --added) {
-                table.Last();
-                table.Delete();
-            }
-            text += "; nothing was imported";
-        } catch (const std::exception& undo) {
-            text += "; " + std::to_string(added) +
-                    " rows added before it could not be removed again: " + undo.what();
+            batch.Commit();
+        } catch (const std::exception& e) {
+            throw std::runtime_error(std::string(e.what()) + "; nothing was imported");
         }
-        throw std::runtime_error(text);
     }
     table.Close();
     std::cout << added << " rows imported\n";

@@ -19,12 +19,15 @@ std::vector<TCsvRow> ParseCsv(std::string_view text) {
     std::vector<TCsvRow> rows;
     TCsvRow current{1, {}};
     std::string cell;
+    bool quoted = false;  // the current record has a quoted cell
     int line = 1;  // physical line, for messages about quotes
     std::size_t i = 0;
     const std::size_t n = text.size();
     auto endRecord = [&] {
+        current.Blank = current.Cells.empty() && cell.empty() && !quoted;
         current.Cells.push_back(std::move(cell));
         cell.clear();
+        quoted = false;
         rows.push_back(std::move(current));
         current = TCsvRow{static_cast<int>(rows.size()) + 1, {}};
     };
@@ -37,6 +40,7 @@ std::vector<TCsvRow> ParseCsv(std::string_view text) {
     while (i < n) {
         char c = text[i];
         if (c == '"' && cell.empty()) {
+            quoted = true;
             int startLine = line;
             ++i;
             bool closed = false;
@@ -85,6 +89,7 @@ std::vector<TCsvRow> ParseCsv(std::string_view text) {
     // A last record without line break.
     char last = text[n - 1];
     if (last != '\n') endRecord();
+    while (!rows.empty() && rows.back().Blank) rows.pop_back();
     return rows;
 }
 
@@ -231,21 +236,51 @@ std::string StoredText(const db::TDbValue& v) {
     return Hex(v.Blob());
 }
 
+// Whether a stored number is a value of the field's type; one that is not is written as stored.
+bool HoldsInteger(const db::TDbValue& v) {
+    if (v.IsInteger())
+        return v.Integer() >= std::numeric_limits<std::int32_t>::min() &&
+               v.Integer() <= std::numeric_limits<std::int32_t>::max();
+    if (v.IsFloat())
+        return std::isfinite(v.Float()) && std::fabs(v.Float()) < 2147483647.5;
+    return true;  // text: converted (or refused) by the field
+}
+
+bool HoldsMoney(const db::TDbValue& v) {
+    if (v.IsInteger()) return db::TCurrency::Fits(static_cast<double>(v.Integer()));
+    if (v.IsFloat()) return db::TCurrency::Fits(v.Float());
+    return true;
+}
+
+// Dates are stored as text; a number in a date field is taken as a day count while it is one of
+// the calendar's (years 1 to 9999).
+bool HoldsDate(const db::TDbValue& v) {
+    if (!v.IsInteger() && !v.IsFloat()) return true;
+    const double day = v.IsInteger() ? static_cast<double>(v.Integer()) : v.Float();
+    return std::isfinite(day) && day >= -693594 && day < 2958466;
+}
+
 }  // namespace
 
 std::string FieldText(const db::TField& field) {
     if (field.IsNull()) return {};
+    const db::TDbValue v = field.AsVariant();
     switch (field.DataType()) {
         case TFieldType::ftString:
         case TFieldType::ftMemo: return field.AsString();
         case TFieldType::ftSmallint:
         case TFieldType::ftInteger:
-        case TFieldType::ftAutoInc: return std::to_string(field.AsInteger());
+        case TFieldType::ftAutoInc:
+            return HoldsInteger(v) ? std::to_string(field.AsInteger()) : StoredText(v);
         case TFieldType::ftFloat: return NumberText(field.AsFloat());
-        case TFieldType::ftCurrency: return field.AsCurrency().ToString();
-        case TFieldType::ftDate: return db::FormatIsoDate(field.AsDateTime());
-        case TFieldType::ftDateTime: return db::FormatIsoDateTime(field.AsDateTime());
-        case TFieldType::ftTime: return TimeOfDay(field.AsDateTime());
+        case TFieldType::ftCurrency:
+            return HoldsMoney(v) ? field.AsCurrency().ToString() : StoredText(v);
+        case TFieldType::ftDate:
+            return HoldsDate(v) ? db::FormatIsoDate(field.AsDateTime()) : StoredText(v);
+        case TFieldType::ftDateTime:
+            return HoldsDate(v) ? db::FormatIsoDateTime(field.AsDateTime()) : StoredText(v);
+        case TFieldType::ftTime:
+            return HoldsDate(v) ? TimeOfDay(field.AsDateTime()) : StoredText(v);
         case TFieldType::ftBoolean: return field.AsBoolean() ? "T" : "F";
         case TFieldType::ftGraphic:
         case TFieldType::ftBlob:

@@ -16,11 +16,14 @@ namespace peltorn::cli {
 struct TCsvRow {
     int Row = 0;
     std::vector<std::string> Cells;
+    bool Blank = false;  // a line with nothing on it (one empty cell that was not quoted)
 };
 
 // Splits text into records: fields separated by commas, records by CRLF or LF, fields may be
 // quoted with '"' (a doubled quote inside stands for one) and then hold commas and line breaks.
 // The line break after the last record is optional; a leading UTF-8 byte-order mark is skipped.
+// Blank lines at the end of the text are no records (editors and spreadsheet programs often
+// leave one); a blank line before the last record stays a record, marked Blank.
 // Raises std::runtime_error naming the row on an unterminated quote or text after a closing
 // quote.
 std::vector<TCsvRow> ParseCsv(std::string_view text);
@@ -29,7 +32,10 @@ std::vector<TCsvRow> ParseCsv(std::string_view text);
 void WriteCsvRow(std::ostream& out, const std::vector<std::string>& cells);
 
 // The text of the current value of a field: empty for null, otherwise by the field's type (or,
-// for a computed column of unknown type, by the stored value).
+// for a computed column of unknown type, by the stored value). A value the field's type cannot
+// hold (money beyond its range, infinity, an integer beyond 32 bits, a number no date is) is
+// written as stored ("1000000000000000", "INF"), so that a damaged table can be inspected; the
+// import refuses such values again.
 std::string FieldText(const db::TField& field);
 
 // Checks that text fits a field of this definition and assigns it to field (empty text: null).

@@ -78,6 +78,18 @@ TDatabaseRunLock::~TDatabaseRunLock() {
 
 // ---- TDbConnection ----
 
+TWriteBatch::TWriteBatch() { detail::WriteGroups::BeginHold(); }
+
+TWriteBatch::~TWriteBatch() {
+    if (!m_done) detail::WriteGroups::RollbackHeld();
+}
+
+void TWriteBatch::Commit() {
+    if (m_done) return;
+    m_done = true;
+    detail::WriteGroups::CommitHeld();
+}
+
 TDbConnection::TDbConnection(std::string name)
     : m_name(std::move(name)), m_impl(std::make_unique<detail::ConnectionImpl>()) {}
 

@@ -97,6 +97,32 @@ private:
     std::unique_ptr<TImpl> m_impl;
 };
 
+// All or nothing for a run of posts (peltorn db import). While a batch is in force, the records
+// posted through tables stay in their files' open transactions: neither a commit group's size or
+// age, nor a layer error, FlushPendingWrites or a reader of the file commits them. Commit writes
+// them, each file's records in one commit. A batch that ends without Commit (an error, an
+// interruption) takes them all back, and so does closing the table that posted them before
+// Commit; a process killed meanwhile leaves none of them in the files.
+//
+// Meant for one table written through one dataset: another connection that writes a file the
+// batch holds waits for it and fails as a table in use, other readers see the file without the
+// batch's records, and FlushFileBuffers of the posting table fails (the file cannot be
+// checkpointed under the open transaction). One batch at a time (a second raises
+// std::logic_error). The records posted before the batch began are committed when it begins.
+class TWriteBatch {
+public:
+    TWriteBatch();
+    ~TWriteBatch();  // takes back what was not committed
+    TWriteBatch(const TWriteBatch&) = delete;
+    TWriteBatch& operator=(const TWriteBatch&) = delete;
+
+    // Raises EDbDatabaseError when a file refuses the commit; its records are then taken back.
+    void Commit();
+
+private:
+    bool m_done = false;
+};
+
 // A long statement (a delete over a whole year, a large selection) runs inside the storage engine
 // without returning to its caller. While a heartbeat is set, every statement of every connection
 // calls it about every intervalMs milliseconds of its running time, so that the windows keep

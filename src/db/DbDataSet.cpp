@@ -4,6 +4,11 @@
 // Values are held in the form the table files store them: text for character, memo and date
 // fields (dates as YYYY-MM-DD), integers for integer and logical fields, doubles for floating
 // point and money (money rounded to four decimals on every write), blobs for binary fields.
+//
+// What a field's type cannot hold is refused by name rather than wrapped: the payroll tables are
+// read from many companies' databases, and a wrapped amount or number would be merged as if it
+// were true. Shown as text, the value appears as stored, so that an administrator inspecting a
+// damaged table sees what is there.
 #include "db/DbDataSet.h"
 
 #include "db/DbConnection.h"
@@ -53,7 +58,19 @@ bool ParseInt64(std::string_view text, std::int64_t& out) {
     return res.ec == std::errc() && res.ptr == text.data() + text.size();
 }
 
-double RoundMoney(double v) { return static_cast<double>(TCurrency::FromDouble(v).Units) / 10000.0; }
+constexpr std::int64_t kMinInteger = std::numeric_limits<std::int32_t>::min();
+constexpr std::int64_t kMaxInteger = std::numeric_limits<std::int32_t>::max();
+
+std::string IntegerRangeText() {
+    return "(" + std::to_string(kMinInteger) + " to " + std::to_string(kMaxInteger) + ")";
+}
+
+// The dates the date fields take: 0001-01-01 to 9999-12-31 (the time of its last day included).
+bool InDateRange(TDateTime value) {
+    static const TDateTime first = EncodeDate(1, 1, 1);
+    static const TDateTime last = EncodeDate(9999, 12, 31) + 1;
+    return value >= first && value < last;
+}
 
 // Stored date text ("YYYY-MM-DD" or "YYYY-MM-DD HH:MM:SS" or "HH:MM:SS") to a date-time.
 TDateTime StoredToDateTime(const std::string& text) {
@@ -78,8 +95,61 @@ TDateTime StoredToDateTime(const std::string& text) {
 
 // ---- TField ----
 
-TField::TField(TDataSet& owner, int index, std::string name, TFieldType type, int size)
-    : m_owner(owner), m_index(index), m_name(std::move(name)), m_type(type), m_size(size) {}
+TField::TField(TDataSet& owner, int index, std::string name, TFieldType type, int size,
+               std::string table)
+    : m_owner(owner),
+      m_index(index),
+      m_name(std::move(name)),
+      m_type(type),
+      m_size(size),
+      m_table(std::move(table)) {}
+
+std::string TField::TableName() const {
+    if (!m_table.empty()) return m_table;
+    if (const auto* table = dynamic_cast<const TDbTable*>(&m_owner)) return table->TableName();
+    return {};
+}
+
+std::string TField::Describe() const {
+    const std::string table = TableName();
+    return "field " + m_name + (table.empty() ? "" : " of table " + table);
+}
+
+void TField::Refuse(const std::string& reason) const {
+    throw EDbDatasetError(Describe() + ": " + reason);
+}
+
+std::int32_t TField::CheckedInteger(std::int64_t value) const {
+    if (value < kMinInteger || value > kMaxInteger) {
+        Refuse(std::to_string(value) + " is outside the range of an integer field " +
+               IntegerRangeText());
+    }
+    return static_cast<std::int32_t>(value);
+}
+
+std::int32_t TField::CheckedInteger(double value) const {
+    CheckedFinite(value);
+    // Rounded half away from zero, so the bounds are the halves beyond the last integers.
+    if (!(value > static_cast<double>(kMinInteger) - 0.5 &&
+          value < static_cast<double>(kMaxInteger) + 0.5)) {
+        Refuse(FormatFloat(value) + " is outside the range of an integer field " +
+               IntegerRangeText());
+    }
+    return static_cast<std::int32_t>(std::llround(value));
+}
+
+TCurrency TField::CheckedCurrency(double value) const {
+    try {
+        return TCurrency::FromDouble(value);
+    } catch (const ECurrencyRange& e) {
+        Refuse(e.what());
+    }
+}
+
+double TField::CheckedFinite(double value) const {
+    if (!std::isfinite(value)) Refuse(FormatFloat(value) + " is not a finite number");
+    return value;
+}
 
 const TDbValue& TField::Value() const {
     static const TDbValue kNull;
@@ -108,13 +178,17 @@ std::string TField::AsString() const {
     }
     if (v.IsInteger()) {
         if (m_type == TFieldType::ftBoolean) return v.Integer() ? "True" : "False";
-        if (m_type == TFieldType::ftCurrency) return TCurrency::FromUnits(v.Integer() * 10000).ToString();
+        // Whole money reads as the whole number, also beyond money's range.
         return std::to_string(v.Integer());
     }
     if (v.IsFloat()) {
-        if (m_type == TFieldType::ftCurrency) return TCurrency::FromDouble(v.Float()).ToString();
-        if (IsIntegerType(m_type)) return std::to_string(std::llround(v.Float()));
-        return FormatFloat(v.Float());
+        const double d = v.Float();
+        // Beyond what the type holds, the value is shown as stored (FormatFloat).
+        if (m_type == TFieldType::ftCurrency && TCurrency::Fits(d))
+            return TCurrency::FromDouble(d).ToString();
+        if (IsIntegerType(m_type) && std::isfinite(d) && std::fabs(d) < 9e18)
+            return std::to_string(std::llround(d));
+        return FormatFloat(d);
     }
     const TBlob& b = v.Blob();
     return std::string(b.begin(), b.end());
@@ -123,13 +197,13 @@ std::string TField::AsString() const {
 std::int32_t TField::AsInteger() const {
     const TDbValue& v = Value();
     if (v.IsNull()) return 0;
-    if (v.IsInteger()) return static_cast<std::int32_t>(v.Integer());
-    if (v.IsFloat()) return static_cast<std::int32_t>(std::llround(v.Float()));
+    if (v.IsInteger()) return CheckedInteger(v.Integer());
+    if (v.IsFloat()) return CheckedInteger(v.Float());
     if (v.IsText()) {
         std::int64_t i = 0;
-        if (ParseInt64(v.Text(), i)) return static_cast<std::int32_t>(i);
+        if (ParseInt64(v.Text(), i)) return CheckedInteger(i);
         double d = 0;
-        if (ParseDouble(v.Text(), d)) return static_cast<std::int32_t>(std::llround(d));
+        if (ParseDouble(v.Text(), d)) return CheckedInteger(d);
         if (RTrimBlanks(v.Text()).empty()) return 0;
     }
     throw EDbDatasetError("'" + AsString() + "' is not a valid integer value (field " + m_name + ")");
@@ -150,7 +224,7 @@ double TField::AsFloat() const {
                           m_name + ")");
 }
 
-TCurrency TField::AsCurrency() const { return TCurrency::FromDouble(AsFloat()); }
+TCurrency TField::AsCurrency() const { return CheckedCurrency(AsFloat()); }
 
 TDateTime TField::AsDateTime() const {
     const TDbValue& v = Value();
@@ -188,9 +262,7 @@ void TField::Assign(TDbValue value) {
 void TField::SetAsString(std::string_view value) {
     switch (m_type) {
         case TFieldType::ftString: {
-            std::string s = RTrimBlanks(std::string(value));
-            if (m_size > 0 && static_cast<int>(s.size()) > m_size) s.resize(static_cast<std::size_t>(m_size));
-            s = RTrimBlanks(s);
+            std::string s = RTrimBlanks(CutToWidth(RTrimBlanks(std::string(value)), m_size));
             Assign(TDbValue(std::move(s)));
             return;
         }
@@ -207,11 +279,10 @@ void TField::SetAsString(std::string_view value) {
     }
     if (IsIntegerType(m_type)) {
         std::int64_t i = 0;
-        if (!ParseInt64(text, i) || i < std::numeric_limits<std::int32_t>::min() ||
-            i > std::numeric_limits<std::int32_t>::max()) {
+        if (!ParseInt64(text, i)) {
             throw EDbDatasetError("'" + text + "' is not a valid integer value for field " + m_name);
         }
-        Assign(TDbValue(i));
+        Assign(TDbValue(static_cast<std::int64_t>(CheckedInteger(i))));
         return;
     }
     if (m_type == TFieldType::ftFloat || m_type == TFieldType::ftCurrency) {
@@ -270,8 +341,10 @@ void TField::SetAsFloat(double value) {
     switch (m_type) {
         case TFieldType::ftString:
         case TFieldType::ftMemo: SetAsString(FormatFloat(value)); return;
-        case TFieldType::ftFloat: Assign(TDbValue(value)); return;
-        case TFieldType::ftCurrency: Assign(TDbValue(RoundMoney(value))); return;
+        // The table would keep a NaN as null, and an infinity is no quantity the payroll means:
+        // neither is written.
+        case TFieldType::ftFloat: Assign(TDbValue(CheckedFinite(value))); return;
+        case TFieldType::ftCurrency: Assign(TDbValue(CheckedCurrency(value).ToDouble())); return;
         case TFieldType::ftBoolean: Assign(TDbValue(value != 0 ? 1 : 0)); return;
         default:
             if (IsDateType(m_type)) {
@@ -279,7 +352,7 @@ void TField::SetAsFloat(double value) {
                 return;
             }
             if (IsIntegerType(m_type)) {
-                Assign(TDbValue(static_cast<std::int64_t>(std::llround(value))));
+                Assign(TDbValue(static_cast<std::int64_t>(CheckedInteger(value))));
                 return;
             }
             throw EDbDatasetError("Field " + m_name + " does not take a number");
@@ -289,6 +362,11 @@ void TField::SetAsFloat(double value) {
 void TField::SetAsCurrency(TCurrency value) {
     if (m_type == TFieldType::ftString || m_type == TFieldType::ftMemo) {
         SetAsString(value.ToString());
+        return;
+    }
+    // Any amount is already four decimals: stored as the nearest double, not rounded again.
+    if (m_type == TFieldType::ftCurrency || m_type == TFieldType::ftFloat) {
+        Assign(TDbValue(value.ToDouble()));
         return;
     }
     SetAsFloat(value.ToDouble());
@@ -308,6 +386,9 @@ void TField::SetAsDateTime(TDateTime value) {
         Clear();
         return;
     }
+    CheckedFinite(value);
+    if (!InDateRange(value))
+        Refuse(FormatFloat(value) + " is outside the range of dates (0001-01-01 to 9999-12-31)");
     if (m_type == TFieldType::ftDate) Assign(TDbValue(FormatIsoDate(value)));
     else if (m_type == TFieldType::ftDateTime) Assign(TDbValue(FormatIsoDateTime(value)));
     else Assign(TDbValue(FormatIsoDateTime(value).substr(11)));
@@ -324,7 +405,9 @@ void TField::SetAsBoolean(bool value) {
 void TField::SetAsVariant(const TDbValue& value) {
     if (value.IsNull()) Clear();
     else if (value.IsInteger()) {
-        if (IsIntegerType(m_type) || m_type == TFieldType::ftBoolean) Assign(value);
+        if (IsIntegerType(m_type))
+            Assign(TDbValue(static_cast<std::int64_t>(CheckedInteger(value.Integer()))));
+        else if (m_type == TFieldType::ftBoolean) Assign(value);
         else SetAsFloat(static_cast<double>(value.Integer()));
     } else if (value.IsFloat()) SetAsFloat(value.Float());
     else if (value.IsText()) {
@@ -486,7 +569,8 @@ void TDataSet::DefineFields(const std::vector<FieldInfo>& fields) {
     m_fields.clear();
     for (std::size_t i = 0; i < fields.size(); ++i) {
         m_fields.push_back(std::make_unique<TField>(*this, static_cast<int>(i), fields[i].Name,
-                                                    fields[i].Type, fields[i].Size));
+                                                    fields[i].Type, fields[i].Size,
+                                                    fields[i].Table));
     }
     m_buffer.assign(fields.size(), TDbValue());
     m_modified.assign(fields.size(), false);
@@ -532,7 +616,7 @@ TDbValue TDataSet::LookupValue(const TField& field) const {
     }
     TDbValue v = def->LookupDataSet->LookupResult(def->LookupKeyFields, values, def->ResultField);
     if (v.IsText() && field.Size() > 0 && static_cast<int>(v.Text().size()) > field.Size()) {
-        return TDbValue(v.Text().substr(0, static_cast<std::size_t>(field.Size())));
+        return TDbValue(CutToWidth(v.Text(), field.Size()));
     }
     return v;
 }

@@ -5,6 +5,12 @@
 //
 // Null rules: a null value reads as empty text, 0 or the zero date; assigning empty text to a
 // numeric, money or date field makes it null. Character values are read without trailing blanks.
+//
+// Limits: a value the field's type cannot hold (money beyond TCurrency's range, a number that is
+// not finite, an integer beyond 32 bits) raises EDbDatasetError naming the field and its table
+// ("field GROSS_WAGE of table P_HTRX: 1e+15 is outside the range of money (...)") when it is
+// written, and when it is read as that type from a table that holds it nevertheless (a damaged or
+// foreign table). Read as text, such a value is shown as stored.
 #pragma once
 
 #include "db/DbErrors.h"
@@ -27,9 +33,18 @@ enum class TDataSetState { dsInactive, dsBrowse, dsEdit, dsInsert };
 
 class TField {
 public:
-    TField(TDataSet& owner, int index, std::string name, TFieldType type, int size);
+    // table: where the field's values come from, when the owner is not a table itself (the
+    // column of a statement); empty when not known.
+    TField(TDataSet& owner, int index, std::string name, TFieldType type, int size,
+           std::string table = {});
 
     const std::string& FieldName() const { return m_name; }
+    // The table the field's values come from: the owning table's name, or the table a
+    // statement's column selects from; empty for a computed column.
+    std::string TableName() const;
+    // "field GROSS_WAGE of table P_HTRX", or "field TOTAL" where the table is not known: how
+    // errors name the field.
+    std::string Describe() const;
     TFieldType DataType() const { return m_type; }
     int Size() const { return m_size; }
     int Index() const { return m_index; }  // 0-based position in the dataset
@@ -39,16 +54,18 @@ public:
     // Reading. Text of a date uses the engine's date format (TDbSettings), of a number
     // FormatFloat, of money TCurrency::ToString, of a logical "T"/"F".
     std::string AsString() const;
-    std::int32_t AsInteger() const;  // a text that is not a number raises EDbDatasetError
-    double AsFloat() const;
-    TCurrency AsCurrency() const;
+    // A text that is not a number, or a value beyond 32 bits, raises EDbDatasetError.
+    std::int32_t AsInteger() const;
+    double AsFloat() const;       // the stored number as it is, infinity included
+    TCurrency AsCurrency() const;  // beyond money's range or not finite: EDbDatasetError
     TDateTime AsDateTime() const;
     bool AsBoolean() const;
     TDbValue AsVariant() const;
 
     // Writing: only in edit or insert state (else EDbDatasetError "Dataset not in edit or insert
-    // mode"). A value that does not convert to the field's type raises EDbDatasetError naming
-    // the field and the value; text longer than a character field is cut to its width.
+    // mode"). A value that does not convert to the field's type, or that the type cannot hold,
+    // raises EDbDatasetError naming the field and the value; text longer than a character field
+    // is cut to its width (CutToWidth: never inside a character).
     void SetAsString(std::string_view value);
     void SetAsInteger(std::int32_t value);
     void SetAsFloat(double value);
@@ -72,12 +89,19 @@ public:
 private:
     const TDbValue& Value() const;
     void Assign(TDbValue value);
+    [[noreturn]] void Refuse(const std::string& reason) const;
+    // The value as the 32-bit integer it must be, or EDbDatasetError.
+    std::int32_t CheckedInteger(std::int64_t value) const;
+    std::int32_t CheckedInteger(double value) const;
+    TCurrency CheckedCurrency(double value) const;
+    double CheckedFinite(double value) const;
 
     TDataSet& m_owner;
     int m_index;
     std::string m_name;
     TFieldType m_type;
     int m_size;
+    std::string m_table;
     std::unique_ptr<LookupDef> m_lookup;
 };
 
@@ -162,6 +186,7 @@ protected:
         std::string Name;
         TFieldType Type;
         int Size;
+        std::string Table = {};  // the table of a statement's column, if known
     };
     void DefineFields(const std::vector<FieldInfo>& fields);
     void ClearFields();

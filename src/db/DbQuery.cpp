@@ -505,7 +505,9 @@ void TDbQuery::DoOpen() {
                    : v.IsBlob()  ? TFieldType::ftBlob
                                  : TFieldType::ftString;
         }
-        fields.push_back({s.ColumnName(i), type, size});
+        // The table a column selects from names the field in errors about its values.
+        const char* table = sqlite3_column_table_name(s.Raw(), i);
+        fields.push_back({s.ColumnName(i), type, size, table ? std::string(table) : std::string()});
     }
     DefineFields(fields);
     if (row) LoadRow();

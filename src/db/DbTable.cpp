@@ -341,7 +341,7 @@ public:
             case TFieldType::ftString:
             case TFieldType::ftMemo: {
                 while (!t.empty() && t.back() == ' ') t.pop_back();
-                if (f.Size > 0 && static_cast<int>(t.size()) > f.Size) t.resize(static_cast<std::size_t>(f.Size));
+                t = CutToWidth(t, f.Size);
                 while (!t.empty() && t.back() == ' ') t.pop_back();
                 return TDbValue(t);
             }

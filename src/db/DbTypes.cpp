@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <stdexcept>
 
 namespace peltorn::db {
@@ -83,6 +84,9 @@ TDateTime EncodeDate(int year, int month, int day) {
 }
 
 void DecodeDate(TDateTime value, int& year, int& month, int& day) {
+    // Far beyond any calendar date the day count would not fit its integer.
+    if (!std::isfinite(value) || std::fabs(value) > 1e9)
+        throw std::invalid_argument("invalid date");
     long days = static_cast<long>(std::floor(value));
     CivilFromDays(days + kEpochOffset, year, month, day);
 }
@@ -105,6 +109,7 @@ std::string FormatIsoDate(TDateTime value) {
 }
 
 std::string FormatIsoDateTime(TDateTime value) {
+    if (!std::isfinite(value)) throw std::invalid_argument("invalid date");
     double frac = value - std::floor(value);
     long seconds = std::lround(frac * 86400.0);
     if (seconds >= 86400) seconds = 86399;
@@ -114,23 +119,90 @@ std::string FormatIsoDateTime(TDateTime value) {
     return FormatIsoDate(value) + buf;
 }
 
+namespace {
+
+// 2^63: the first scaled amount beyond the range (exact in every floating-point format).
+constexpr long double kUnitsLimit = 9223372036854775808.0L;
+
+// Scaled and rounded to ten-thousandths; within range only when -2^63 <= result < 2^63.
+long double ScaledUnits(double value) {
+    return std::roundl(static_cast<long double>(value) * 10000.0L);
+}
+
+bool ScaledFits(long double scaled) { return scaled >= -kUnitsLimit && scaled < kUnitsLimit; }
+
+}  // namespace
+
+std::string CurrencyRangeText() {
+    return "(" + TCurrency::FromUnits(std::numeric_limits<std::int64_t>::min()).ToString() +
+           " to " + TCurrency::FromUnits(std::numeric_limits<std::int64_t>::max()).ToString() + ")";
+}
+
+bool TCurrency::Fits(double value) {
+    return std::isfinite(value) && ScaledFits(ScaledUnits(value));
+}
+
 TCurrency TCurrency::FromDouble(double value) {
-    long double scaled = static_cast<long double>(value) * 10000.0L;
-    return TCurrency{static_cast<std::int64_t>(std::llround(scaled))};
+    if (!std::isfinite(value)) throw ECurrencyRange(FormatFloat(value) + " is not a finite number");
+    const long double scaled = ScaledUnits(value);
+    if (!ScaledFits(scaled)) {
+        throw ECurrencyRange(FormatFloat(value) + " is outside the range of money " +
+                             CurrencyRangeText());
+    }
+    return TCurrency{static_cast<std::int64_t>(scaled)};
+}
+
+TCurrency TCurrency::Plus(TCurrency o) const {
+    std::int64_t sum = 0;
+    if (__builtin_add_overflow(Units, o.Units, &sum)) {
+        throw ECurrencyRange(ToString() + " + " + o.ToString() + " is outside the range of money " +
+                             CurrencyRangeText());
+    }
+    return TCurrency{sum};
+}
+
+TCurrency TCurrency::Minus(TCurrency o) const {
+    std::int64_t difference = 0;
+    if (__builtin_sub_overflow(Units, o.Units, &difference)) {
+        throw ECurrencyRange(ToString() + " - " + o.ToString() + " is outside the range of money " +
+                             CurrencyRangeText());
+    }
+    return TCurrency{difference};
 }
 
 std::string TCurrency::ToString() const {
-    std::int64_t abs = Units < 0 ? -Units : Units;
+    // The magnitude as unsigned: the most negative amount has no positive counterpart in Units.
+    const std::uint64_t abs = Units < 0 ? 0 - static_cast<std::uint64_t>(Units)
+                                        : static_cast<std::uint64_t>(Units);
     std::string text = std::to_string(abs / 10000);
-    std::int64_t frac = abs % 10000;
+    const unsigned frac = static_cast<unsigned>(abs % 10000);
     if (frac != 0) {
         char buf[8];
-        std::snprintf(buf, sizeof buf, "%04lld", static_cast<long long>(frac));
+        std::snprintf(buf, sizeof buf, "%04u", frac);
         std::string f = buf;
         while (!f.empty() && f.back() == '0') f.pop_back();
         text += "." + f;
     }
     return Units < 0 ? "-" + text : text;
+}
+
+std::string CutToWidth(std::string_view text, int width) {
+    if (width <= 0 || text.size() <= static_cast<std::size_t>(width)) return std::string(text);
+    const std::size_t cut = static_cast<std::size_t>(width);
+    auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    auto continuation = [&](std::size_t i) { return (byte(i) & 0xC0) == 0x80; };
+    if (!continuation(cut)) return std::string(text.substr(0, cut));
+    // The byte after the cut continues a character: find where that character begins (at most
+    // three bytes back) and leave it out when its lead byte says it reaches past the cut.
+    std::size_t start = cut;
+    while (start > 0 && cut - start < 3 && continuation(start)) --start;
+    const unsigned char lead = byte(start);
+    const std::size_t length = lead >= 0xF0 && lead < 0xF8   ? 4
+                               : lead >= 0xE0 && lead < 0xF0 ? 3
+                               : lead >= 0xC0 && lead < 0xE0 ? 2
+                                                             : 0;
+    if (length != 0 && start + length > cut) return std::string(text.substr(0, start));
+    return std::string(text.substr(0, cut));
 }
 
 std::string FormatFloat(double value) {

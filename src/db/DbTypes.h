@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -38,6 +39,8 @@ std::string_view FieldTypeName(TFieldType type);
 using TDateTime = double;
 
 TDateTime EncodeDate(int year, int month, int day);
+// A value that is no date at all (not finite, or beyond a billion days) raises
+// std::invalid_argument here and in the formats below.
 void DecodeDate(TDateTime value, int& year, int& month, int& day);
 // "YYYY-MM-DD"; throws std::invalid_argument on anything that is not a valid calendar date.
 TDateTime ParseIsoDate(std::string_view text);
@@ -45,21 +48,48 @@ std::string FormatIsoDate(TDateTime value);
 // "YYYY-MM-DD HH:MM:SS" (time stamps) and "HH:MM:SS" (times).
 std::string FormatIsoDateTime(TDateTime value);
 
-// Money: a fixed-point value with four decimals, held as ten-thousandths.
+// A value money cannot hold: an amount beyond its range, a number that is not finite, or a sum
+// or difference that would leave the range.
+class ECurrencyRange : public std::range_error {
+public:
+    using std::range_error::range_error;
+};
+
+// Money: a fixed-point value with four decimals, held as ten-thousandths. Every Units value is a
+// valid amount, from -922337203685477.5808 to 922337203685477.5807; conversions and sums that
+// would leave that range raise ECurrencyRange instead of wrapping.
 struct TCurrency {
     std::int64_t Units = 0;
 
-    static TCurrency FromDouble(double value);  // rounded half away from zero to 1/10000
+    // Rounded half away from zero to 1/10000; NaN, infinity and amounts beyond the range raise
+    // ECurrencyRange ("1e+15 is outside the range of money (...)", "NAN is not a finite number").
+    static TCurrency FromDouble(double value);
+    // True when FromDouble takes the value.
+    static bool Fits(double value);
     static TCurrency FromUnits(std::int64_t units) { return TCurrency{units}; }
     double ToDouble() const { return static_cast<double>(Units) / 10000.0; }
     std::string ToString() const;  // shortest form: "12.5", "-0.0001", "100"
 
-    friend TCurrency operator+(TCurrency a, TCurrency b) { return {a.Units + b.Units}; }
-    friend TCurrency operator-(TCurrency a, TCurrency b) { return {a.Units - b.Units}; }
-    TCurrency& operator+=(TCurrency o) { Units += o.Units; return *this; }
+    friend TCurrency operator+(TCurrency a, TCurrency b) { return a.Plus(b); }
+    friend TCurrency operator-(TCurrency a, TCurrency b) { return a.Minus(b); }
+    TCurrency& operator+=(TCurrency o) { return *this = Plus(o); }
+    TCurrency& operator-=(TCurrency o) { return *this = Minus(o); }
     friend bool operator==(TCurrency a, TCurrency b) = default;
     friend auto operator<=>(TCurrency a, TCurrency b) = default;
+
+private:
+    TCurrency Plus(TCurrency o) const;
+    TCurrency Minus(TCurrency o) const;
 };
+
+// The range of money as its texts show it, for messages: "(-922337203685477.5808 to ...)".
+std::string CurrencyRangeText();
+
+// Text cut to a character field's width. The width counts bytes, as the stored widths of the
+// tables do, but the cut never falls inside a UTF-8 character: a character that does not fit
+// whole is left out. Text that is not UTF-8 is cut at the width. A width of 0 or less cuts
+// nothing.
+std::string CutToWidth(std::string_view text, int width);
 
 // Text of a floating-point value as the layer shows it: up to 15 significant digits, no
 // exponent for ordinary amounts, "." as decimal separator whatever the locale ("12.5", "100").

@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <optional>
+#include <stdexcept>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -461,7 +462,12 @@ struct Group {
     int Posts = 0;
     std::chrono::steady_clock::time_point Started;
     std::vector<std::string> Tables;  // what the group holds posts of, for the failure's text
+    bool Held = false;  // opened while a write batch is held: committed only by CommitHeld
 };
+bool& Holding() {
+    static bool holding = false;
+    return holding;
+}
 std::vector<Group>& Groups() {
     static std::vector<Group> groups;
     return groups;
@@ -494,6 +500,26 @@ std::optional<std::pair<TDbErrorCode, std::string>> Commit(Group& g) noexcept {
     return std::make_pair(CodeForFailure(rc, sysErrno), text);
 }
 
+void Rollback(Group& g) noexcept {
+    if (!sqlite3_get_autocommit(g.H->Db()))
+        sqlite3_exec(g.H->Db(), "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+// Removes the held groups from the list and returns them.
+std::vector<Group> TakeHeld() {
+    std::vector<Group> held;
+    auto& groups = Groups();
+    for (auto it = groups.begin(); it != groups.end();) {
+        if (it->Held) {
+            held.push_back(*it);
+            it = groups.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    return held;
+}
+
 void Raise(const std::pair<TDbErrorCode, std::string>& failure) {
     throw EDbDatabaseError(failure.first, failure.second);
 }
@@ -516,14 +542,16 @@ void BeforeWrite(Handle& handle, const std::string& file, const std::string& wha
     }
     if (!sqlite3_get_autocommit(handle.Db())) return;  // a transaction of the caller's own
     handle.Exec("BEGIN");
-    Groups().push_back({&handle, file, 0, std::chrono::steady_clock::now(), {what}});
+    Groups().push_back({&handle, file, 0, std::chrono::steady_clock::now(), {what}, Holding()});
 }
 
 void AfterWrite(Handle& handle) {
     auto& groups = Groups();
     for (auto it = groups.begin(); it != groups.end(); ++it) {
         if (it->H != &handle) continue;
-        if (++it->Posts >= kMaxPosts || std::chrono::steady_clock::now() - it->Started >= kMaxAge) {
+        ++it->Posts;
+        if (it->Held) return;
+        if (it->Posts >= kMaxPosts || std::chrono::steady_clock::now() - it->Started >= kMaxAge) {
             Group g = *it;
             groups.erase(it);
             if (auto failure = Commit(g)) Raise(*failure);
@@ -535,7 +563,7 @@ void AfterWrite(Handle& handle) {
 void CommitFile(const std::string& file, const Handle* except) {
     auto& groups = Groups();
     for (auto it = groups.begin(); it != groups.end();) {
-        if (it->File == file && it->H != except) {
+        if (it->File == file && it->H != except && !it->Held) {
             Group g = *it;
             it = groups.erase(it);
             if (auto failure = Commit(g)) Raise(*failure);
@@ -546,11 +574,17 @@ void CommitFile(const std::string& file, const Handle* except) {
 }
 
 namespace {
-std::optional<std::pair<TDbErrorCode, std::string>> CommitOf(Handle& handle) noexcept {
+std::optional<std::pair<TDbErrorCode, std::string>> CommitOf(Handle& handle, bool closing) noexcept {
     auto& groups = Groups();
     for (auto it = groups.begin(); it != groups.end(); ++it) {
         if (it->H == &handle) {
+            if (it->Held && !closing) return std::nullopt;
             Group g = *it;
+            if (g.Held) {
+                groups.erase(it);
+                Rollback(g);
+                return std::nullopt;
+            }
             groups.erase(it);
             return Commit(g);
         }
@@ -560,11 +594,11 @@ std::optional<std::pair<TDbErrorCode, std::string>> CommitOf(Handle& handle) noe
 }  // namespace
 
 void CommitHandle(Handle& handle) {
-    if (auto failure = CommitOf(handle)) Raise(*failure);
+    if (auto failure = CommitOf(handle, false)) Raise(*failure);
 }
 
 void CommitHandleQuietly(Handle& handle) noexcept {
-    if (auto failure = CommitOf(handle)) {
+    if (auto failure = CommitOf(handle, true)) {
         try {
             Kept().push_back(std::move(*failure));
         } catch (...) {
@@ -583,11 +617,36 @@ std::vector<std::pair<TDbErrorCode, std::string>> CommitEvery() noexcept {
     if (Heartbeat().Running) return failures;
     auto groups = std::move(Groups());
     Groups().clear();
-    for (auto& g : groups)
-        if (auto failure = Commit(g)) failures.push_back(std::move(*failure));
+    for (auto& g : groups) {
+        if (g.Held) Groups().push_back(g);
+        else if (auto failure = Commit(g)) failures.push_back(std::move(*failure));
+    }
     return failures;
 }
 }  // namespace
+
+void BeginHold() {
+    if (Holding()) throw std::logic_error("a write batch is held already");
+    CommitAll();
+    Holding() = true;
+}
+
+void CommitHeld() {
+    Holding() = false;
+    std::vector<Group> held = TakeHeld();
+    for (std::size_t i = 0; i < held.size(); ++i) {
+        auto failure = Commit(held[i]);
+        if (!failure) continue;
+        // The rest are taken back as well, so that no transaction stays open on a handle.
+        for (std::size_t j = i + 1; j < held.size(); ++j) Rollback(held[j]);
+        Raise(*failure);
+    }
+}
+
+void RollbackHeld() noexcept {
+    Holding() = false;
+    for (auto& g : TakeHeld()) Rollback(g);
+}
 
 void CommitAll() {
     auto failures = CommitEvery();

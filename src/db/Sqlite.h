@@ -186,6 +186,10 @@ private:
 // were not written. Where no error can be raised at that moment (an error being made already, a
 // handle being destroyed), the failure is added to the error's text, or kept and raised by the
 // next FlushPendingWrites, so that no run reports success over records that were not written.
+//
+// While a write batch is held (TWriteBatch, db/DbConnection.h) the groups opened meanwhile are
+// held as well: none of the occasions above commits them, only CommitHeld does; RollbackHeld
+// and closing the handle take them back.
 namespace WriteGroups {
 // Called before a write on handle for file: opens the group when none is open. what names the
 // table written ("table X (database P)"), for the text of a failed commit.
@@ -202,8 +206,16 @@ void CommitAll();
 // Commits every open group without raising; returns the texts of the failures (empty when all
 // were written), which the caller must pass on (an error being made adds them to its text).
 std::string CommitAllQuietly() noexcept;
-// Like CommitHandle, for destructors: a failure is kept for the next CommitAll.
+// The handle closes (destructors): its group is committed, or taken back when held; a failure
+// is kept for the next CommitAll.
 void CommitHandleQuietly(Handle& handle) noexcept;
+// Starts holding (after committing every open group). Raises std::logic_error when holding.
+void BeginHold();
+// Commits every held group and stops holding; raises EDbDatabaseError when a commit fails (the
+// held groups not yet committed are then taken back).
+void CommitHeld();
+// Takes back every held group and stops holding; never throws.
+void RollbackHeld() noexcept;
 }  // namespace WriteGroups
 
 // Process-wide registry of the holders of cached attachments, so that a file that is about to be

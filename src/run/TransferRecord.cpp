@@ -201,6 +201,11 @@ void TransferRecord(TFormMerge& form) {
     try {
         if (table == kEmpBnk) CarryTrxid(form);
         CopyFields(form, table);
+    } catch (const db::EDbDatasetError& e) {
+        // A value the destination's field cannot hold (or a source value its own field cannot):
+        // the operator learns whose record it is, the message names the field and the table.
+        DropEdit(dest);
+        throw EMergeError(kErrEmployeePrefix + form.CurrentEmpCode + " " + e.what());
     } catch (...) {
         DropEdit(dest);
         throw;

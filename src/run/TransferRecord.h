@@ -11,8 +11,10 @@ namespace peltorn::run {
 // Expects tblSource open on a record and tblDest open in browse state on the destination table,
 // with the table's index current (the parameter tables' index is made current here). On return
 // the record is posted and tblDest stands on it, or, for a COSTCTR record with an empty EMPCODE,
-// nothing was written. A failed post raises EMergeError "Employee#<code> <message>" and leaves
-// the destination record unwritten; lookup and copy errors are raised unchanged.
+// nothing was written. A failed post, and a field value that cannot be copied (one the field's
+// type cannot hold: "field GROSS_WAGE of table P_HTRX: 1e+15 is outside the range of money
+// (...)"), raise EMergeError "Employee#<code> <message>" and leave the destination record
+// unwritten; lookup errors are raised unchanged.
 void TransferRecord(TFormMerge& form);
 
 }  // namespace peltorn::run
