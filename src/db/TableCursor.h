@@ -1,0 +1,342 @@
+// The cursor of an open TDbTable: one record of one table, and the indexed queries that move it.
+//
+// The cursor holds one record: its rowid and its values. Every move is one indexed query for the
+// next record in the active order, seen from the current record's key:
+//
+//     SELECT rowid, <fields> FROM t WHERE <master> AND <filter> AND (<key>, rowid) > (<current>)
+//     ORDER BY <key>, rowid LIMIT 1
+//
+// so the table is never copied into memory and a move costs one index seek, whatever the size of
+// the table. The rowid breaks ties between equal keys, which makes the order total and lets the
+// cursor step over duplicates. No statement is left open between calls: an open read would hold
+// back the commit of the next write on the same handle, and a posted record must be written at
+// once.
+//
+// A free table has a handle of its own on its .ADT file (keyed with the table password when the
+// file is encrypted); a dictionary table shares the connection's handle on the .ADD file. While
+// open, the table holds a shared advisory lock (exclusive for Exclusive opens, packing and
+// encrypting), so that exclusive use is refused while anybody else has the table open.
+//
+// Internal to the database layer: DbTable.cpp (opening, navigation, key search, posting) and
+// DbTableFile.cpp (encrypting, packing, flushing) share it.
+#pragma once
+
+#include "db/DbConnection.h"
+#include "db/DbInternal.h"
+#include "db/DbSettings.h"
+#include "db/DbTable.h"
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace peltorn::db::detail {
+
+class TableCursor {
+public:
+    TDbTable& T;
+    ConnectionImpl& Conn;
+    std::string What;  // "table X (database P)"
+    std::string File;  // the .ADT file, or the .ADD file of a dictionary
+    std::unique_ptr<Handle> Own;
+    Handle* H = nullptr;
+    std::unique_ptr<TableLock> Lock;
+    bool Encrypted = false;
+    bool Readable = false;
+    std::string Password;  // the password records are read and written with
+    TTableDef Def;
+    std::string Quoted;      // "TABLE"
+    std::string SelectList;  // rowid, "F1", ...
+    std::string RowIdSql;    // the record of one rowid
+    std::vector<int> Order;  // field positions of the active order
+    int KeyCount = 0;        // fields FindKey may fill
+    std::int64_t RowId = 0;
+    std::vector<TDbValue> Key;  // the current record's values of Order
+    // The statement text of the last post: a run posts record after record with the same fields
+    // assigned, so the text is formed again only when the assigned fields change.
+    std::vector<bool> PostFields;
+    bool PostInsert = false;
+    std::string PostSql;
+
+    TableCursor(TDbTable& table, ConnectionImpl& conn) : T(table), Conn(conn) {}
+
+    void OpenFile(const std::string& name, bool exclusive) {
+        What = "table " + name + " (" + Conn.What() + ")";
+        if (Conn.Dictionary()) {
+            std::string stored = Conn.StoredTableName(name);
+            if (stored.empty()) {
+                throw EDbDatabaseError(TDbErrorCode::TableNotFound,
+                                       "Table " + name + " not found (" + Conn.What() + ")");
+            }
+            File = Conn.Path();
+            Lock = std::make_unique<TableLock>(File, stored, exclusive, Conn.What());
+            H = &Conn.DictHandle();
+            Readable = true;
+            return;
+        }
+        File = Conn.TableFile(name);
+        if (File.empty()) {
+            throw EDbDatabaseError(TDbErrorCode::TableNotFound,
+                                   "Table " + name + " not found (" + Conn.What() + ")");
+        }
+        Lock = std::make_unique<TableLock>(File, name, exclusive, Conn.What());
+        Own = std::make_unique<Handle>(File, false, What);
+        H = Own.get();
+        Encrypted = !IsPlainDatabaseFile(File);
+        Readable = !Encrypted;
+        if (Readable) Own->Exec("PRAGMA synchronous=NORMAL");
+    }
+
+    // A new handle on the file in place of the old one, whose posted records are committed
+    // first (a failure is raised, not lost with the old handle).
+    void Reopen() {
+        if (Own) WriteGroups::CommitHandle(*Own);
+        Own = std::make_unique<Handle>(File, false, What);
+        H = Own.get();
+    }
+
+    // Keys the handle with password and checks that the records can be read.
+    void UsePassword(const std::string& password) {
+        Reopen();
+        Own->Key(RawKeyFor(password));
+        try {
+            Own->Exec("SELECT count(*) FROM sqlite_master");
+        } catch (const EDbDatabaseError& e) {
+            Reopen();
+            // Only a file that looks like an encrypted table and refuses the key is taken for a
+            // wrong password; a damaged file, a full disk or a read-only folder say what they are.
+            if (e.Code() == TDbErrorCode::NotADatabase && LooksEncrypted(File))
+                throw EDbDatabaseError(TDbErrorCode::WrongPassword, "Wrong table password for " + What);
+            throw;
+        }
+        Own->Exec("PRAGMA synchronous=NORMAL");
+        Password = password;
+        Readable = true;
+    }
+
+    void LoadDef(const std::string& name) {
+        Def = ReadTableDefFrom(*H, "main", name);
+        Quoted = QuoteIdent(Def.Name);
+        SelectList = "rowid";
+        for (const auto& f : Def.Fields) SelectList += ", " + QuoteIdent(f.Name);
+        RowIdSql = "SELECT " + SelectList + " FROM " + Quoted + " WHERE rowid = ?";
+    }
+
+    int FieldPos(const std::string& name) const {
+        for (std::size_t i = 0; i < Def.Fields.size(); ++i)
+            if (EqualsNoCase(Def.Fields[i].Name, name)) return static_cast<int>(i);
+        return -1;
+    }
+
+    // Resolves the active order from IndexFieldNames or IndexName.
+    void ResolveOrder(const std::string& fieldNames, const std::string& indexName) {
+        Order.clear();
+        KeyCount = 0;
+        if (!indexName.empty()) {
+            for (const auto& idx : Def.Indexes) {
+                if (EqualsNoCase(idx.Name, indexName)) {
+                    for (const auto& f : idx.Fields) Order.push_back(FieldPos(f));
+                    KeyCount = static_cast<int>(Order.size());
+                    return;
+                }
+            }
+            throw EDbDatabaseError(TDbErrorCode::IndexNotFound,
+                                   "Index " + indexName + " not found for " + What);
+        }
+        auto wanted = SplitFieldList(fieldNames);
+        if (wanted.empty()) return;
+        for (const auto& idx : Def.Indexes) {
+            if (idx.Fields.size() < wanted.size()) continue;
+            bool match = true;
+            for (std::size_t i = 0; i < wanted.size() && match; ++i)
+                match = EqualsNoCase(idx.Fields[i], wanted[i]);
+            if (!match) continue;
+            // Order by the whole index so that the index serves the order.
+            for (const auto& f : idx.Fields) Order.push_back(FieldPos(f));
+            KeyCount = static_cast<int>(wanted.size());
+            return;
+        }
+        throw EDbDatabaseError(TDbErrorCode::IndexNotFound,
+                               "No index on the fields " + fieldNames + " for " + What);
+    }
+
+    std::string Col(int pos) const { return QuoteIdent(Def.Fields[static_cast<std::size_t>(pos)].Name); }
+
+    bool IsCharacter(int pos) const {
+        TFieldType type = Def.Fields[static_cast<std::size_t>(pos)].Type;
+        return type == TFieldType::ftString || type == TFieldType::ftMemo;
+    }
+
+    // The condition "field pos equals v". A null character field reads as empty text, so for a
+    // character field null and empty text match each other; both stay index lookups (a null
+    // sorts just before the empty text).
+    void Equals(int pos, const TDbValue& v, std::vector<std::string>& conds,
+                std::vector<TDbValue>& params) const {
+        const bool empty = v.IsNull() || (v.IsText() && v.Text().empty());
+        if (empty && IsCharacter(pos)) {
+            conds.push_back("(" + Col(pos) + " IS NULL OR " + Col(pos) + " = '')");
+        } else if (v.IsNull()) {
+            conds.push_back(Col(pos) + " IS NULL");
+        } else {
+            conds.push_back(Col(pos) + " = ?");
+            params.push_back(v);
+        }
+    }
+
+    // Conditions every visible record meets: master link and filter condition.
+    void BaseWhere(std::vector<std::string>& conds, std::vector<TDbValue>& params) const;
+
+    std::string OrderBy(bool desc) const {
+        std::string out = " ORDER BY ";
+        for (int pos : Order) out += Col(pos) + (desc ? " DESC, " : ", ");
+        return out + (desc ? "rowid DESC" : "rowid");
+    }
+
+    // Condition "after (or before) the current record in the active order".
+    void Beyond(bool after, std::vector<std::string>& conds, std::vector<TDbValue>& params) const {
+        bool anyNull = std::any_of(Key.begin(), Key.end(), [](const TDbValue& v) { return v.IsNull(); });
+        const char* op = after ? ">" : "<";
+        // The row-value comparison is exact only forwards from a key without nulls: a record
+        // that is null in a later key field compares as unknown, which is right after (a null
+        // sorts first) but would drop that record before. Backwards the order is spelt out.
+        if (Order.empty()) {
+            conds.push_back(std::string("rowid ") + op + " ?");
+            params.push_back(TDbValue(RowId));
+            return;
+        }
+        if (!anyNull && after) {
+            std::string lhs = "(", rhs = "(";
+            for (int pos : Order) {
+                lhs += Col(pos) + ", ";
+                rhs += "?, ";
+            }
+            conds.push_back(lhs + "rowid) " + op + " " + rhs + "?)");
+            for (const auto& v : Key) params.push_back(v);
+            params.push_back(TDbValue(RowId));
+            return;
+        }
+        // A key with nulls: nulls sort first, and a comparison with null is never true, so the
+        // order is spelt out term by term.
+        std::string any;
+        std::string prefix;
+        std::vector<TDbValue> prefixParams;
+        for (std::size_t i = 0; i < Order.size(); ++i) {
+            std::string c = Col(Order[i]);
+            const TDbValue& v = Key[i];
+            std::string term;
+            std::vector<TDbValue> termParams = prefixParams;
+            if (v.IsNull()) term = after ? c + " IS NOT NULL" : "0";
+            else {
+                term = after ? c + " > ?" : "(" + c + " < ? OR " + c + " IS NULL)";
+                termParams.push_back(v);
+            }
+            any += (any.empty() ? "(" : " OR (") + prefix + term + ")";
+            for (auto& p : termParams) params.push_back(p);
+            prefix += (v.IsNull() ? c + " IS NULL" : c + " = ?") + std::string(" AND ");
+            if (!v.IsNull()) prefixParams.push_back(v);
+        }
+        any += " OR (" + prefix + std::string("rowid ") + op + " ?)";
+        for (auto& p : prefixParams) params.push_back(p);
+        params.push_back(TDbValue(RowId));
+        conds.push_back("(" + any + ")");
+    }
+
+    std::string Select(const std::vector<std::string>& conds, bool desc, bool limit) const {
+        std::string sql = "SELECT " + SelectList + " FROM " + Quoted;
+        for (std::size_t i = 0; i < conds.size(); ++i) sql += (i ? " AND " : " WHERE ") + conds[i];
+        return sql + OrderBy(desc) + (limit ? " LIMIT 1" : "");
+    }
+
+    void Load(Stmt& s) {
+        RowId = s.Column(0).Integer();
+        for (std::size_t i = 0; i < Def.Fields.size(); ++i) T.m_buffer[i] = s.Column(static_cast<int>(i + 1));
+        Key.clear();
+        for (int pos : Order) Key.push_back(T.m_buffer[static_cast<std::size_t>(pos)]);
+        T.m_hasRecord = true;
+    }
+
+    // Runs the selection and makes its first accepted record current. Returns false (and leaves
+    // the current record as it was) when there is none.
+    // Another handle's uncommitted posts into this file must be written before this one reads.
+    void Sync() const { WriteGroups::CommitFile(File, H); }
+
+    bool SeekFirst(const std::vector<std::string>& conds, const std::vector<TDbValue>& params, bool desc) {
+        Sync();
+        bool handler = T.m_filtered && T.OnFilterRecord;
+        Stmt& s = H->Prepare(Select(conds, desc, !handler));
+        ScopedStmt scoped(s);
+        s.BindAll(params);
+        if (!handler) {
+            if (!s.Step()) return false;
+            Load(s);
+            return true;
+        }
+        auto savedBuffer = T.m_buffer;
+        auto savedKey = Key;
+        auto savedRow = RowId;
+        bool savedHas = T.m_hasRecord;
+        while (s.Step()) {
+            Load(s);
+            if (T.OnFilterRecord(T)) return true;
+        }
+        T.m_buffer = savedBuffer;
+        Key = savedKey;
+        RowId = savedRow;
+        T.m_hasRecord = savedHas;
+        return false;
+    }
+
+    bool LoadRowId(std::int64_t rowid) {
+        Sync();
+        Stmt& s = H->Prepare(RowIdSql);
+        ScopedStmt scoped(s);
+        s.Bind(1, TDbValue(rowid));
+        if (!s.Step()) return false;
+        Load(s);
+        return true;
+    }
+
+    // The position of the current record counted in rowid order (rowids may be renumbered when
+    // the file is rewritten; the natural order is kept).
+    std::int64_t Ordinal() {
+        Stmt& s = H->Prepare("SELECT count(*) FROM " + Quoted + " WHERE rowid < ?");
+        ScopedStmt scoped(s);
+        s.Bind(1, TDbValue(RowId));
+        s.Step();
+        return s.Column(0).Integer();
+    }
+    void ReloadOrdinal(std::int64_t ordinal) {
+        Stmt& s = H->Prepare("SELECT rowid FROM " + Quoted + " ORDER BY rowid LIMIT 1 OFFSET ?");
+        ScopedStmt scoped(s);
+        s.Bind(1, TDbValue(ordinal));
+        if (s.Step()) {
+            std::int64_t r = s.Column(0).Integer();
+            s.Reset();
+            LoadRowId(r);
+        } else {
+            T.m_hasRecord = false;
+        }
+    }
+
+    // Values as the table stores them, from key texts.
+    TDbValue KeyValue(int pos, const std::string& text) const {
+        const TFieldDef& f = Def.Fields[static_cast<std::size_t>(pos)];
+        std::string t = text;
+        switch (f.Type) {
+            case TFieldType::ftString:
+            case TFieldType::ftMemo: {
+                while (!t.empty() && t.back() == ' ') t.pop_back();
+                t = CutToWidth(t, f.Size);
+                while (!t.empty() && t.back() == ' ') t.pop_back();
+                return TDbValue(t);
+            }
+            default: break;
+        }
+        return ConvertByType(f, t);
+    }
+
+    static TDbValue ConvertByType(const TFieldDef& f, const std::string& text);
+};
+
+}  // namespace peltorn::db::detail
