@@ -106,6 +106,21 @@ std::string CensusOfAll(const std::string& dir, bool dictionary) {
     return all;
 }
 
+// The first line where two censuses differ, with the table it belongs to; empty when equal.
+std::string FirstDifference(const std::string& actual, const std::string& expected) {
+    std::istringstream a(actual), e(expected);
+    std::string la, le, table;
+    while (true) {
+        bool moreA = static_cast<bool>(std::getline(a, la));
+        bool moreE = static_cast<bool>(std::getline(e, le));
+        if (!moreA && !moreE) return {};
+        if (!moreA || !moreE || la != le)
+            return "in " + table + ": got \"" + (moreA ? la : "<end>") + "\", expected \"" +
+                   (moreE ? le : "<end>") + "\"";
+        if (!le.empty() && (le[0] == '[' || le[0] == '=')) table = le;
+    }
+}
+
 // Runs a shell command line; its exit status.
 int Shell(const std::string& command) {
     int status = std::system(command.c_str());
@@ -138,7 +153,7 @@ protected:
 TEST_P(RunFaultTest, WritesThatFailPastAFileSizeLimitNeverEndInSuccessOverWrongData) {
     const std::string& clean = CleanCensus();
     int failed = 0;
-    for (int limitKb : {24, 40, 60, 100, 200}) {
+    for (int limitKb : {16, 24, 32, 40, 64, 160}) {
         TempDir dir;
         WriteDemo(dir.Str());
         TempDir io;
@@ -150,7 +165,7 @@ TEST_P(RunFaultTest, WritesThatFailPastAFileSizeLimitNeverEndInSuccessOverWrongD
             ++failed;
             continue;
         }
-        EXPECT_EQ(CensusOfAll(dir.Str(), Dictionary()), clean)
+        EXPECT_EQ(FirstDifference(CensusOfAll(dir.Str(), Dictionary()), clean), "")
             << "the run under a limit of " << limitKb << " KB reported success";
     }
     EXPECT_GT(failed, 0) << "no limit was low enough to make a write fail";
@@ -183,7 +198,7 @@ TEST_P(RunFaultTest, SecondRunOfTheSameDestinationIsRefusedAndChangesNothing) {
     EXPECT_EQ(second.ExitCode, 1) << second.Out.substr(0, 300);
     EXPECT_NE(second.Err.find("is being merged by another run"), std::string::npos) << second.Err;
     EXPECT_EQ(second.Out.find("Clear Record"), std::string::npos) << "the second run changed the destination";
-    EXPECT_EQ(CensusOfAll(dir.Str(), Dictionary()), clean);
+    EXPECT_EQ(FirstDifference(CensusOfAll(dir.Str(), Dictionary()), clean), "");
 }
 
 // A period table that another program holds open cannot be cleared: the run reports it and
@@ -317,7 +332,8 @@ TEST_P(RunFaultTest, KilledRunLeavesSoundFilesAndTheRerunGivesTheCleanResult) {
         ASSERT_TRUE(KillMergeAt(dir.Str(), Dictionary(), marker)) << marker;
         ExpectSoundFiles(dir.Str(), Dictionary());
         ASSERT_EQ(Shell(MergeCommand(dir.Str(), Dictionary()) + " >/dev/null 2>&1"), 0) << marker;
-        EXPECT_EQ(CensusOfAll(dir.Str(), Dictionary()), clean) << "rerun after a kill at " << marker;
+        EXPECT_EQ(FirstDifference(CensusOfAll(dir.Str(), Dictionary()), clean), "")
+            << "rerun after a kill at " << marker;
     }
 }
 

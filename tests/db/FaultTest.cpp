@@ -392,25 +392,6 @@ TEST_F(NullKeyTest, EmptyTextFindsARecordWhoseKeyIsNull) {
     EXPECT_EQ(Table.FieldByName("SEQ").AsInteger(), 3);
 }
 
-TEST_F(NullKeyTest, EmptyTextLookupIsAnIndexSearch) {
-    sqlite3* db = nullptr;
-    sqlite3_open_v2((Dir.Str() + "/PEOPLE.ADT").c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-    sqlite3_stmt* s = nullptr;
-    // The condition the layer forms for FindKey({"A", ""}).
-    sqlite3_prepare_v2(db,
-                       "EXPLAIN QUERY PLAN SELECT rowid FROM PEOPLE WHERE \"EMPCODE\" = 'A' AND "
-                       "(\"PERIOD\" IS NULL OR \"PERIOD\" = '') ORDER BY \"EMPCODE\", \"PERIOD\", "
-                       "\"CYCLE\", rowid LIMIT 1",
-                       -1, &s, nullptr);
-    std::string plan;
-    while (s && sqlite3_step(s) == SQLITE_ROW)
-        plan += reinterpret_cast<const char*>(sqlite3_column_text(s, 3)) + std::string("\n");
-    sqlite3_finalize(s);
-    sqlite3_close(db);
-    EXPECT_NE(plan.find("SEARCH TABLE PEOPLE USING"), std::string::npos) << plan;
-    EXPECT_EQ(plan.find("SCAN"), std::string::npos) << plan;
-}
-
 TEST_F(NullKeyTest, PriorVisitsRecordsThatAreNullInALaterKeyField) {
     PutNulls("A", "202401", "1", 1);
     PutNulls("A", nullptr, "1", 2);
