@@ -13,24 +13,10 @@ namespace {
 class CommitTest : public DbTest {
 protected:
     void SetUp() override {
-        MakeFree();
-        db::CreateTable(Conn, PeopleTable());
-        Table.SetConnection(&Conn);
-        Table.SetTableName("PEOPLE");
-        Table.SetIndexFieldNames("EMPCODE;PERIOD;CYCLE");
-        Table.Open();
+        MakeFreePeople(Table, true, "EMPCODE;PERIOD;CYCLE");
     }
     // Rows as another program sees them (its own connection to the file).
-    int CommittedRows() {
-        sqlite3* db = nullptr;
-        sqlite3_open_v2((Dir.Str() + "/PEOPLE.ADT").c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-        sqlite3_stmt* s = nullptr;
-        sqlite3_prepare_v2(db, "SELECT count(*) FROM PEOPLE", -1, &s, nullptr);
-        int n = sqlite3_step(s) == SQLITE_ROW ? sqlite3_column_int(s, 0) : -1;
-        sqlite3_finalize(s);
-        sqlite3_close(db);
-        return n;
-    }
+    int CommittedRows() { return CommittedRowsIn(Dir.Str() + "/PEOPLE.ADT", "PEOPLE"); }
     TDbTable Table{"t"};
 };
 

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sqlcipher/sqlite3.h>
+
 namespace peltorn::test {
 
 inline db::TTableDef PeopleTable(const std::string& name = "PEOPLE") {
@@ -26,6 +28,19 @@ inline db::TTableDef PeopleTable(const std::string& name = "PEOPLE") {
     return def;
 }
 
+// Rows of the table in the file as another program sees them (its own connection); -1 when it
+// cannot be read.
+inline int CommittedRowsIn(const std::string& file, const std::string& table) {
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* s = nullptr;
+    sqlite3_prepare_v2(db, ("SELECT count(*) FROM " + table).c_str(), -1, &s, nullptr);
+    int n = s && sqlite3_step(s) == SQLITE_ROW ? sqlite3_column_int(s, 0) : -1;
+    sqlite3_finalize(s);
+    sqlite3_close(db);
+    return n;
+}
+
 // A connection to a new folder of free tables (or a dictionary when dictionary is true) that
 // holds PeopleTable.
 class DbTest : public ::testing::Test {
@@ -36,6 +51,16 @@ protected:
     void MakeFree() {
         Conn.SetConnectPath(Dir.Str());
         Conn.Connect();
+    }
+    // A new free-table folder holding PeopleTable, with table bound to it (opened when open,
+    // ordered by index when given).
+    void MakeFreePeople(db::TDbTable& table, bool open, const std::string& index = {}) {
+        MakeFree();
+        db::CreateTable(Conn, PeopleTable());
+        table.SetConnection(&Conn);
+        table.SetTableName("PEOPLE");
+        if (!index.empty()) table.SetIndexFieldNames(index);
+        if (open) table.Open();
     }
     void MakeDictionary(const std::string& user = "ADSSYS", const std::string& password = "pw") {
         std::string path = Dir.Str() + "/DATA.ADD";

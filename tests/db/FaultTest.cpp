@@ -130,17 +130,6 @@ int OtherProgramCounts(const std::string& path, const std::string& table) {
     return std::system(cmd.c_str());
 }
 
-int CountWithSqlite(const std::string& file, const std::string& table) {
-    sqlite3* db = nullptr;
-    sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-    sqlite3_stmt* s = nullptr;
-    sqlite3_prepare_v2(db, ("SELECT count(*) FROM " + table).c_str(), -1, &s, nullptr);
-    int n = s && sqlite3_step(s) == SQLITE_ROW ? sqlite3_column_int(s, 0) : -1;
-    sqlite3_finalize(s);
-    sqlite3_close(db);
-    return n;
-}
-
 class SharedFileTest : public DbTest, public ::testing::WithParamInterface<bool> {};
 
 // The layer's own locks and header reads must not drop the storage engine's locks: if they did,
@@ -175,10 +164,10 @@ TEST_P(SharedFileTest, AnotherProgramOpeningAndClosingTheTableLosesNothing) {
     AddRow(writer, "E3", "202401", "1", 3);
     db::FlushPendingWrites();
     // A reader that comes afterwards sees every committed record.
-    EXPECT_EQ(CountWithSqlite(file, "PEOPLE"), 3);
+    EXPECT_EQ(CommittedRowsIn(file, "PEOPLE"), 3);
     writer.Close();
     Conn.Disconnect();
-    EXPECT_EQ(CountWithSqlite(file, "PEOPLE"), 3);
+    EXPECT_EQ(CommittedRowsIn(file, "PEOPLE"), 3);
 }
 
 // Exclusive use still conflicts between datasets of one process and with another process.
@@ -359,12 +348,7 @@ TEST_F(DamagedFileTest, ReadOnlyFileAndFolderSaySo) {
 class NullKeyTest : public DbTest {
 protected:
     void SetUp() override {
-        MakeFree();
-        db::CreateTable(Conn, PeopleTable());
-        Table.SetConnection(&Conn);
-        Table.SetTableName("PEOPLE");
-        Table.SetIndexFieldNames("EMPCODE;PERIOD;CYCLE");
-        Table.Open();
+        MakeFreePeople(Table, true, "EMPCODE;PERIOD;CYCLE");
     }
     // A row written by another program, whose character key fields are null.
     void PutNulls(const std::string& emp, const char* period, const char* cycle, int seq) {

@@ -355,12 +355,7 @@ namespace {
 
 class CursorEdgeTest : public DbTest {
 protected:
-    void SetUp() override {
-        MakeFree();
-        db::CreateTable(Conn, PeopleTable());
-        Table.SetConnection(&Conn);
-        Table.SetTableName("PEOPLE");
-    }
+    void SetUp() override { MakeFreePeople(Table, false); }
     TDbTable Table{"Table"};
 };
 

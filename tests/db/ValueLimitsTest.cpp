@@ -80,11 +80,7 @@ TEST(CutToWidthTest, NeverSplitsACharacter) {
 class ValueLimits : public DbTest {
 protected:
     void SetUp() override {
-        MakeFree();
-        db::CreateTable(Conn, PeopleTable());
-        Table.SetConnection(&Conn);
-        Table.SetTableName("PEOPLE");
-        Table.Open();
+        MakeFreePeople(Table, true);
         AddRow(Table, "E1", "202401", "1", 1, 10);
         Table.Close();
     }
@@ -183,16 +179,7 @@ TEST_F(ValueLimits, CharacterFieldIsCutAtACharacterBoundary) {
 
 class WriteBatchTest : public ValueLimits {
 protected:
-    int CommittedRows() {
-        sqlite3* db = nullptr;
-        sqlite3_open_v2((Dir.Str() + "/PEOPLE.ADT").c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-        sqlite3_stmt* s = nullptr;
-        sqlite3_prepare_v2(db, "SELECT count(*) FROM PEOPLE", -1, &s, nullptr);
-        int n = sqlite3_step(s) == SQLITE_ROW ? sqlite3_column_int(s, 0) : -1;
-        sqlite3_finalize(s);
-        sqlite3_close(db);
-        return n;
-    }
+    int CommittedRows() { return CommittedRowsIn(Dir.Str() + "/PEOPLE.ADT", "PEOPLE"); }
     // More posts than a commit group holds, for longer than a group lives, with a layer error
     // and a flush (each of which commits the groups otherwise) in between.
     void PostMany() {
