@@ -1,6 +1,7 @@
 // peltorn db, run as the built tool: databases created from the catalogue, CSV in and out of
 // both database layouts and of encrypted free tables, the statements the merge runs, and the
 // error paths (exit codes, messages, nothing written).
+#include "DbCliFixture.h"
 #include "TestSupport.h"
 #include "signon/Credentials.h"
 #include "signon/DB_UTIL.h"
@@ -20,30 +21,8 @@ using test::TempDir;
 
 constexpr const char* kTablePassword = "KQZLV4862";
 
-class DbCliTest : public ::testing::Test {
+class DbCliTest : public test::DbCliFixture {
 protected:
-    TempDir dir;
-
-    std::string File(const std::string& name, const std::string& text) {
-        std::string path = (dir / name).string();
-        std::ofstream(path, std::ios::binary) << text;
-        return path;
-    }
-    // Runs the tool and expects success.
-    std::string Ok(const std::vector<std::string>& args) {
-        CliResult r = RunCli(args);
-        EXPECT_EQ(r.ExitCode, 0) << r.Err;
-        EXPECT_EQ(r.Err, "");
-        return r.Out;
-    }
-    // Runs the tool and expects the one-line error of a failed command.
-    std::string Fails(const std::vector<std::string>& args) {
-        CliResult r = RunCli(args);
-        EXPECT_EQ(r.ExitCode, 1) << r.Out;
-        EXPECT_EQ(r.Err.rfind("error: ", 0), 0u) << r.Err;
-        EXPECT_EQ(r.Err.find('\n'), r.Err.size() - 1) << r.Err;
-        return r.Err;
-    }
     std::string Company(const std::string& name = "CO") {
         std::string path = (dir / name).string();
         Ok({"db", "create-company", path});

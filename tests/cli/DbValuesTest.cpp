@@ -1,6 +1,7 @@
 // peltorn db on tables that hold what their fields cannot (money beyond its range, infinity, the
 // null SQLite keeps for a NaN, integers beyond 32 bits), CSV files ending in blank lines, and an
 // import stopped by a signal while it writes: the table keeps exactly its old rows.
+#include "DbCliFixture.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -27,9 +28,8 @@ using test::CliResult;
 using test::RunCli;
 using test::TempDir;
 
-class DbValuesTest : public ::testing::Test {
+class DbValuesTest : public test::DbCliFixture {
 protected:
-    TempDir dir;
     std::string co;
 
     void SetUp() override {
@@ -37,23 +37,6 @@ protected:
         Ok({"db", "create-company", co});
     }
 
-    std::string File(const std::string& name, const std::string& text) {
-        std::string path = (dir / name).string();
-        std::ofstream(path, std::ios::binary) << text;
-        return path;
-    }
-    std::string Ok(const std::vector<std::string>& args) {
-        CliResult r = RunCli(args);
-        EXPECT_EQ(r.ExitCode, 0) << r.Err;
-        EXPECT_EQ(r.Err, "");
-        return r.Out;
-    }
-    std::string Fails(const std::vector<std::string>& args) {
-        CliResult r = RunCli(args);
-        EXPECT_EQ(r.ExitCode, 1) << r.Out;
-        EXPECT_EQ(r.Err.rfind("error: ", 0), 0u) << r.Err;
-        return r.Err;
-    }
     std::string Import(const std::string& table, const std::string& csv) {
         return Ok({"db", "import", co, table, File(table + ".csv", csv)});
     }
