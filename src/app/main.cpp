@@ -1,7 +1,7 @@
 // peltorn-merge: the desktop program. Creates the main window through the engine's start-up and
 // runs the window message loop until the window is closed.
 //
-//   peltorn-merge [--ini FILE]
+//   peltorn-merge [--ini FILE] [--today YYYY-MM-DD] [--help] [--version]
 //
 // --ini reads FILE instead of ORVEX.ini beside the program; its folder then plays the program
 // folder's role. --today YYYY-MM-DD starts the program as on that day (the period list).
@@ -36,7 +36,32 @@ public:
 
 }  // namespace
 
+// --help and --version are answered before any window exists, so that they work without a
+// screen (the manual page is made from them).
+constexpr const char* kUsage =
+    "Usage: peltorn-merge [OPTIONS]\n"
+    "The desktop window of the consolidation: merge groups on the \"Setup\" page, the period,\n"
+    "the options and the merge on the \"Process\" page.\n"
+    "\n"
+    "Options:\n"
+    "  --ini FILE            settings file (default: ORVEX.ini beside the program)\n"
+    "  --today YYYY-MM-DD    start as on that day (the period list)\n"
+    "  --screenshot PAGE FILE  save a picture of the page \"process\" or \"setup\" and exit\n"
+    "  --merge-first         with --screenshot: merge the period before the picture\n"
+    "  --help                show this help and exit\n"
+    "  --version             show the version and exit\n";
+
 int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--help") {
+            std::printf("%s", kUsage);
+            return 0;
+        }
+        if (std::string(argv[i]) == "--version") {
+            std::printf("peltorn-merge %s\n", PELTORN_VERSION);
+            return 0;
+        }
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(peltorn::kApplicationTitle);
 
@@ -51,7 +76,7 @@ int main(int argc, char** argv) {
             page = args[++i].toStdString();
             file = args[++i].toStdString();
         } else {
-            std::fprintf(stderr, "usage: peltorn-merge [--ini FILE] [--today YYYY-MM-DD]\n");
+            std::fprintf(stderr, "usage: peltorn-merge [--ini FILE] [--today YYYY-MM-DD] (--help lists all)\n");
             return 2;
         }
     }
