@@ -70,9 +70,10 @@ const std::vector<TRecordRule>& RecordRules() {
         {{"EMP_BNK"},                   "",                  {Emp(), Fld(2), Fld(3)},                     UpdateOrAdd,         FormA},  // then TRXID
         {{"PAYPARA1"},                  "",                  {Fld(1)},                                    UpdateOrAdd,         None},
         {{"EMPLOYEE", "EMPMISC", "EMPLOYMT"}, "",            {Emp()},                                     UpdateOrAdd,         FormA},
-        // Deliberate: the employee code comes first although the caller's index is
-        // LEAVE_CODE;EMPCODE;DATE. The values go in this order, not in index order.
-        {{"LEAV_TRX"},                  "",                  {Emp(), Fld(2), Fld(3)},                     UpdateOrAdd,         None},
+        // The caller's index is LEAVE_CODE;EMPCODE;DATE: leave code (field 2) first, then the
+        // employee code and the date (field 3), so that a leave transaction merged before is
+        // found and updated rather than added once more on every run.
+        {{"LEAV_TRX"},                  "",                  {Fld(2), Emp(), Fld(3)},                     UpdateOrAdd,         None},
         {{"EMPLEAVE"},                  "",                  {Emp(), Named("START_DATE"), Named("LEAVE_CODE"), Named("ID")}, UpdateOrAdd, FormA},
         {{"EMP_LVTX"},                  "",                  {Fld(1), Emp(), Fld(3), Fld(4), Fld(5)},     UpdateOrAdd,         FormA},
         {{"EMPENT"},                    "",                  {Emp(), Fld(2), Fld(3)},                     UpdateOrAdd,         FormA},

@@ -228,6 +228,21 @@ TEST_P(MergeRun, LeaveTablesOnlyWithTheLeaveOption) {
     EXPECT_EQ(RowsOf("#GRP", "LEAV_TRX").size(), 1u);
 }
 
+// LEAV_TRX is never cleared: a leave transaction merged before must be found again and updated.
+TEST_P(MergeRun, RepeatedRunsWithLeaveKeepOneLeaveTransactionPerSourceTransaction) {
+    TwoSourceGroup();
+    PutIn("A01", "LEAV_TRX", {{"EMPCODE", "E001"}, {"LEAVE_CODE", "AL"}, {"DATE", "2024-06-02"},
+                              {"DAYS", "1.5"}, {"REMARK", "trip"}});
+    const TRow expected{{"EMPCODE", "E001"}, {"LEAVE_CODE", "AL"}, {"DATE", "02/06/2024"},
+                        {"DAYS", "1.5"}, {"REMARK", "trip"}};
+    for (int run = 1; run <= 3; ++run) {
+        MakeForm("202406");
+        Form->Controls.CheckBoxLeave = true;
+        ASSERT_TRUE(Run()) << (Op.Errors.empty() ? "" : Op.Errors.front());
+        EXPECT_EQ(RowsOf("#GRP", "LEAV_TRX"), std::vector<TRow>{expected}) << "run " << run;
+    }
+}
+
 TEST_P(MergeRun, GeneralLedgerOnlyWithMergeGL) {
     TwoSourceGroup();
     PutIn("#GRP", "GLCODE", {{"ACCOUNT", "OWN"}});
