@@ -169,9 +169,16 @@ std::string SourcePath(const std::string& baseFolder, const std::string& diction
 }
 
 bool IsValidPeriod(const std::string& period) {
-    return period.size() == 6 && std::all_of(period.begin(), period.end(), [](unsigned char ch) {
-               return std::isdigit(ch) != 0;
-           });
+    if (period == kAllPeriods) return true;
+    if (period.size() != 6 || !std::all_of(period.begin(), period.end(), [](unsigned char ch) {
+            return std::isdigit(ch) != 0;
+        })) {
+        return false;
+    }
+    // A period names one month of a year: "202413" or "202400" would clear and fill the
+    // destinations for a month no payroll has.
+    const int month = (period[4] - '0') * 10 + (period[5] - '0');
+    return month >= 1 && month <= 12;
 }
 
 bool IsDestinationLocked(TFormMerge& form, const std::string& period) {
@@ -188,8 +195,9 @@ void BitBtn1Click(TFormMerge& form) {
     c.Memo1.clear();
     form.DbTableExrate.Close();
     form.DbTableExrate.SetIndexFieldNames(kExrateIndex);
-    // An empty period, or one that is not six digits, would clear and refill the destinations
-    // for no period at all; it is refused before anything changes.
+    // An empty period, or one that is not a month (yyyyMM, month 01 to 12) nor "999999", would
+    // clear and refill the destinations for no period at all; it is refused before anything
+    // changes.
     if (c.EditPeriod.empty() || !IsValidPeriod(c.EditPeriod)) throw EMergeError(kMsgInvalidPeriod);
 
     c.BitBtn1Enabled = false;

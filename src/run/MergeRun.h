@@ -37,7 +37,8 @@ std::string DestinationPath(const std::string& baseFolder, const std::string& di
 std::string SourcePath(const std::string& baseFolder, const std::string& dictionarySetting,
                        const std::string& code, const std::string& path);
 
-// A period text the run accepts: six digits (yyyyMM, or "999999" for all periods).
+// A period text the run accepts: "999999" (all periods) or six digits yyyyMM whose month MM is
+// 01 to 12.
 bool IsValidPeriod(const std::string& period);
 
 // The destination's period lock: locked when the PAYPARA1 record of the period's year has lock
@@ -48,10 +49,10 @@ bool IsDestinationLocked(TFormMerge& form, const std::string& period);
 // TableMCompany) and BaseFolder, DictionarySetting and StdCurr set. Runs every merge group for
 // the period of Controls.EditPeriod and ends with "Merge database completed", the buttons enabled
 // again and the company connections closed.
-// Raises: "Invalid Period!" (EMergeError) before anything changes when the period is empty or not
-// six digits; the buttons stay enabled then. Any other failure ends the run at once and is raised
-// unchanged: the buttons stay disabled, the connections and the progress window as they were,
-// everything already written stays written.
+// Raises: "Invalid Period!" (EMergeError) before anything changes when IsValidPeriod refuses the
+// period (an empty one too); the buttons stay enabled then. Any other failure ends the run at
+// once and is raised unchanged: the buttons stay disabled, the connections and the progress
+// window as they were, everything already written stays written.
 void BitBtn1Click(TFormMerge& form);
 
 // BitBtn1Click for the front ends: an error that ends the run goes to the standard error report

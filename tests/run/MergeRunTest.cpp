@@ -258,10 +258,10 @@ TEST_P(MergeRun, GeneralLedgerOnlyWithMergeGL) {
     EXPECT_EQ(accounts, (std::vector<std::string>{"1000-A01", "1000-A02"}));
 }
 
-TEST_P(MergeRun, PeriodThatIsNotSixDigitsChangesNothing) {
+TEST_P(MergeRun, PeriodThatIsNotAMonthChangesNothing) {
     TwoSourceGroup();
     PutIn("#GRP", "RTPHD", {{"RPTCODE", "R1"}});
-    for (const char* period : {"", "2024", "20246a"}) {
+    for (const char* period : {"", "2024", "20246a", "202413", "202400", "000000"}) {
         MakeForm(period);
         Form->Controls.Memo1 = {"old line"};
         EXPECT_FALSE(Run());
