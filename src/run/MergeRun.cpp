@@ -69,12 +69,14 @@ void RunSource(TFormMerge& form) {
     form.dbSource.Disconnect();
     form.dbSource.SetConnectPath(form.CurrentDbPath);
     std::string password;
-    signon::SelectAdminLogin(form.dbDest, form.DbTablePara1, kSignOn, password);
+    OnDestination(form, [&] {
+        signon::SelectAdminLogin(form.dbDest, form.DbTablePara1, kSignOn, password);
+        // Natural order (an index name left by an earlier table is cleared too).
+        form.tblDest.SetIndexFieldNames("");
+        form.tblDest.SetIndexName("");
+    });
     form.dbSource.Password = password;
 
-    // Natural order (an index name left by an earlier table is cleared too).
-    form.tblDest.SetIndexFieldNames("");
-    form.tblDest.SetIndexName("");
     const bool freeSource = !form.dbSource.IsDictionaryConn();
     if (freeSource) {
         form.tblSource.EnableEncryption(signon::kFreeTablePassword);
@@ -153,6 +155,14 @@ void RunGroup(TFormMerge& form) {
 }  // namespace
 
 TRunContext& CurrentRunContext() { return g_runContext; }
+
+void FailedInDestination(TFormMerge& form) {
+    try {
+        g_runContext.Database = form.dbDest.ConnectPath();
+    } catch (...) {
+        // Naming the database must never replace the error being raised.
+    }
+}
 
 std::string DestinationPath(const std::string& baseFolder, const std::string& dictionarySetting,
                             const std::string& code) {

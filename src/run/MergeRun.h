@@ -8,6 +8,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace peltorn::run {
 
@@ -27,6 +28,21 @@ struct TRunContext {
     std::string Table;
 };
 TRunContext& CurrentRunContext();
+
+// A source's transfer works in two databases: it reads the source through tblSource (dbSource)
+// and writes the destination through tblDest (dbDest). The context names the source while a
+// source is transferred; a step on the destination runs through OnDestination, so that its
+// failure names the destination (dbDest's path) as the database it happened in.
+void FailedInDestination(TFormMerge& form);
+template <class Step>
+decltype(auto) OnDestination(TFormMerge& form, Step&& step) {
+    try {
+        return std::forward<Step>(step)();
+    } catch (...) {
+        FailedInDestination(form);
+        throw;
+    }
+}
 
 // Database paths as the system forms them, backslashes included (the database layer accepts both
 // separators and folds repeated ones). dictionarySetting "YES" gives the data-dictionary layout.
