@@ -83,6 +83,16 @@ TEST_F(MergeCliTest, MissingSettingsFolderIsReportedAndNothingRuns) {
     EXPECT_EQ(r.Out.find("Merge database completed"), std::string::npos);
 }
 
+TEST_F(MergeCliTest, AMissingSettingsFileIsAnErrorNamingItAndNothingIsMade) {
+    TempDir folder;
+    const std::string missing = (folder / "missing.ini").string();
+    CliResult r = RunCli({"merge", "--ini", missing, "--period", "202603"});
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_NE(r.Err.find("error: Settings file not found: " + missing), std::string::npos) << r.Err;
+    EXPECT_EQ(r.Out.find("Merge database completed"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::is_empty(folder.Path()));
+}
+
 TEST_F(MergeCliTest, PeriodIsRequiredAndWrongUsageExitsTwo) {
     CliResult r = RunCli({"merge", "--ini", Ini()});
     EXPECT_EQ(r.ExitCode, 2);
