@@ -8,7 +8,8 @@
 //   peltorn groups remove NO                  the group; its sources stay under its NO
 //   peltorn groups remove-source NO CODE
 //   peltorn groups check-all | uncheck-all    mark every group selected / not selected
-// Each takes --ini FILE (default: ORVEX.ini beside the program).
+// Each takes --ini FILE (default: ORVEX.ini beside the program), before or after its name; a
+// settings file named so that does not exist is an error.
 #include "cli/Commands.h"
 
 #include "setup/MergeGroups.h"
@@ -59,6 +60,8 @@ void RegisterGroupsCommands(CLI::App& app, int& exitCode) {
     auto* groups = app.add_subcommand("groups", "list and edit the merge groups");
     groups->require_subcommand(1);
     auto args = std::make_shared<GroupsArgs>();
+    // Before the subcommand (groups --ini FILE list) or after it (groups list --ini FILE).
+    groups->add_option("--ini", args->Ini, "settings file (default: ORVEX.ini beside the program)");
     const char* argv0 = "peltorn";
 
     auto add = [&](const std::string& name, const std::string& help) {

@@ -69,12 +69,14 @@ void RunSource(TFormMerge& form) {
     form.dbSource.Disconnect();
     form.dbSource.SetConnectPath(form.CurrentDbPath);
     std::string password;
-    signon::SelectAdminLogin(form.dbDest, form.DbTablePara1, kSignOn, password);
+    OnDestination(form, [&] {
+        signon::SelectAdminLogin(form.dbDest, form.DbTablePara1, kSignOn, password);
+        // Natural order (an index name left by an earlier table is cleared too).
+        form.tblDest.SetIndexFieldNames("");
+        form.tblDest.SetIndexName("");
+    });
     form.dbSource.Password = password;
 
-    // Natural order (an index name left by an earlier table is cleared too).
-    form.tblDest.SetIndexFieldNames("");
-    form.tblDest.SetIndexName("");
     const bool freeSource = !form.dbSource.IsDictionaryConn();
     if (freeSource) {
         form.tblSource.EnableEncryption(signon::kFreeTablePassword);
@@ -154,6 +156,14 @@ void RunGroup(TFormMerge& form) {
 
 TRunContext& CurrentRunContext() { return g_runContext; }
 
+void FailedInDestination(TFormMerge& form) {
+    try {
+        g_runContext.Database = form.dbDest.ConnectPath();
+    } catch (...) {
+        // Naming the database must never replace the error being raised.
+    }
+}
+
 std::string DestinationPath(const std::string& baseFolder, const std::string& dictionarySetting,
                             const std::string& code) {
     if (dictionarySetting == kDictionaryYes)
@@ -169,9 +179,16 @@ std::string SourcePath(const std::string& baseFolder, const std::string& diction
 }
 
 bool IsValidPeriod(const std::string& period) {
-    return period.size() == 6 && std::all_of(period.begin(), period.end(), [](unsigned char ch) {
-               return std::isdigit(ch) != 0;
-           });
+    if (period == kAllPeriods) return true;
+    if (period.size() != 6 || !std::all_of(period.begin(), period.end(), [](unsigned char ch) {
+            return std::isdigit(ch) != 0;
+        })) {
+        return false;
+    }
+    // A period names one month of a year: "202413" or "202400" would clear and fill the
+    // destinations for a month no payroll has.
+    const int month = (period[4] - '0') * 10 + (period[5] - '0');
+    return month >= 1 && month <= 12;
 }
 
 bool IsDestinationLocked(TFormMerge& form, const std::string& period) {
@@ -188,8 +205,9 @@ void BitBtn1Click(TFormMerge& form) {
     c.Memo1.clear();
     form.DbTableExrate.Close();
     form.DbTableExrate.SetIndexFieldNames(kExrateIndex);
-    // An empty period, or one that is not six digits, would clear and refill the destinations
-    // for no period at all; it is refused before anything changes.
+    // An empty period, or one that is not a month (yyyyMM, month 01 to 12) nor "999999", would
+    // clear and refill the destinations for no period at all; it is refused before anything
+    // changes.
     if (c.EditPeriod.empty() || !IsValidPeriod(c.EditPeriod)) throw EMergeError(kMsgInvalidPeriod);
 
     c.BitBtn1Enabled = false;

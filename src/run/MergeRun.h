@@ -8,6 +8,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace peltorn::run {
 
@@ -28,6 +29,21 @@ struct TRunContext {
 };
 TRunContext& CurrentRunContext();
 
+// A source's transfer works in two databases: it reads the source through tblSource (dbSource)
+// and writes the destination through tblDest (dbDest). The context names the source while a
+// source is transferred; a step on the destination runs through OnDestination, so that its
+// failure names the destination (dbDest's path) as the database it happened in.
+void FailedInDestination(TFormMerge& form);
+template <class Step>
+decltype(auto) OnDestination(TFormMerge& form, Step&& step) {
+    try {
+        return std::forward<Step>(step)();
+    } catch (...) {
+        FailedInDestination(form);
+        throw;
+    }
+}
+
 // Database paths as the system forms them, backslashes included (the database layer accepts both
 // separators and folds repeated ones). dictionarySetting "YES" gives the data-dictionary layout.
 // code is the group's CODE already trimmed.
@@ -37,7 +53,8 @@ std::string DestinationPath(const std::string& baseFolder, const std::string& di
 std::string SourcePath(const std::string& baseFolder, const std::string& dictionarySetting,
                        const std::string& code, const std::string& path);
 
-// A period text the run accepts: six digits (yyyyMM, or "999999" for all periods).
+// A period text the run accepts: "999999" (all periods) or six digits yyyyMM whose month MM is
+// 01 to 12.
 bool IsValidPeriod(const std::string& period);
 
 // The destination's period lock: locked when the PAYPARA1 record of the period's year has lock
@@ -48,10 +65,10 @@ bool IsDestinationLocked(TFormMerge& form, const std::string& period);
 // TableMCompany) and BaseFolder, DictionarySetting and StdCurr set. Runs every merge group for
 // the period of Controls.EditPeriod and ends with "Merge database completed", the buttons enabled
 // again and the company connections closed.
-// Raises: "Invalid Period!" (EMergeError) before anything changes when the period is empty or not
-// six digits; the buttons stay enabled then. Any other failure ends the run at once and is raised
-// unchanged: the buttons stay disabled, the connections and the progress window as they were,
-// everything already written stays written.
+// Raises: "Invalid Period!" (EMergeError) before anything changes when IsValidPeriod refuses the
+// period (an empty one too); the buttons stay enabled then. Any other failure ends the run at
+// once and is raised unchanged: the buttons stay disabled, the connections and the progress
+// window as they were, everything already written stays written.
 void BitBtn1Click(TFormMerge& form);
 
 // BitBtn1Click for the front ends: an error that ends the run goes to the standard error report

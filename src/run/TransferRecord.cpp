@@ -70,9 +70,10 @@ const std::vector<TRecordRule>& RecordRules() {
         {{"EMP_BNK"},                   "",                  {Emp(), Fld(2), Fld(3)},                     UpdateOrAdd,         FormA},  // then TRXID
         {{"PAYPARA1"},                  "",                  {Fld(1)},                                    UpdateOrAdd,         None},
         {{"EMPLOYEE", "EMPMISC", "EMPLOYMT"}, "",            {Emp()},                                     UpdateOrAdd,         FormA},
-        // Deliberate: the employee code comes first although the caller's index is
-        // LEAVE_CODE;EMPCODE;DATE. The values go in this order, not in index order.
-        {{"LEAV_TRX"},                  "",                  {Emp(), Fld(2), Fld(3)},                     UpdateOrAdd,         None},
+        // The caller's index is LEAVE_CODE;EMPCODE;DATE: leave code (field 2) first, then the
+        // employee code and the date (field 3), so that a leave transaction merged before is
+        // found and updated rather than added once more on every run.
+        {{"LEAV_TRX"},                  "",                  {Fld(2), Emp(), Fld(3)},                     UpdateOrAdd,         None},
         {{"EMPLEAVE"},                  "",                  {Emp(), Named("START_DATE"), Named("LEAVE_CODE"), Named("ID")}, UpdateOrAdd, FormA},
         {{"EMP_LVTX"},                  "",                  {Fld(1), Emp(), Fld(3), Fld(4), Fld(5)},     UpdateOrAdd,         FormA},
         {{"EMPENT"},                    "",                  {Emp(), Fld(2), Fld(3)},                     UpdateOrAdd,         FormA},
@@ -122,9 +123,13 @@ bool IsEmployeeCodeField(const std::string& name) {
 void CarryTrxid(TFormMerge& form) {
     db::TField* source = form.tblSource.FindField(kTrxid);
     db::TField* dest = form.tblDest.FindField(kTrxid);
-    if (source && dest) dest->SetAsInteger(source->AsInteger());
+    if (!source || !dest) return;
+    const int trxid = source->AsInteger();
+    OnDestination(form, [&] { dest->SetAsInteger(trxid); });
 }
 
+// Each value is read from the source field first and then written into the destination field,
+// so that a failure names the database whose field could not take or give the value.
 void CopyFields(TFormMerge& form, const std::string& table) {
     db::TDbQuery& src = form.tblSource;
     for (int i = 0; i < src.FieldCount(); ++i) {
@@ -136,28 +141,43 @@ void CopyFields(TFormMerge& form, const std::string& table) {
         // The destination's own tax classification of an allowance is kept.
         if (table == kAllownce && field.FieldName() == kEaIra) continue;
         if (IsEmployeeCodeField(field.FieldName())) {
-            dest->SetAsString(form.CurrentEmpCode);
+            OnDestination(form, [&] { dest->SetAsString(form.CurrentEmpCode); });
             continue;
         }
         switch (type) {
-        case db::TFieldType::ftString:
-            dest->SetAsString(field.AsString());
+        case db::TFieldType::ftString: {
+            const std::string value = field.AsString();
+            OnDestination(form, [&] { dest->SetAsString(value); });
             break;
-        case db::TFieldType::ftInteger:
-            dest->SetAsInteger(field.AsInteger());
+        }
+        case db::TFieldType::ftInteger: {
+            const int value = field.AsInteger();
+            OnDestination(form, [&] { dest->SetAsInteger(value); });
             break;
+        }
         case db::TFieldType::ftFloat:
-        case db::TFieldType::ftCurrency:
-            dest->SetAsFloat(field.AsFloat());
+        case db::TFieldType::ftCurrency: {
+            // Money goes across as a number, as it always has; a value the source's own money
+            // field cannot hold (a damaged source) is refused while reading it, as the source's.
+            if (type == db::TFieldType::ftCurrency) static_cast<void>(field.AsCurrency());
+            const double value = field.AsFloat();
+            OnDestination(form, [&] { dest->SetAsFloat(value); });
             break;
-        case db::TFieldType::ftDate:
-            // An empty source date stays empty (null), never the zero date.
-            dest->SetAsDateTime(field.AsDateTime());
-            if (dest->AsDateTime() == 0) dest->Clear();
+        }
+        case db::TFieldType::ftDate: {
+            const db::TDateTime value = field.AsDateTime();
+            OnDestination(form, [&] {
+                // An empty source date stays empty (null), never the zero date.
+                dest->SetAsDateTime(value);
+                if (dest->AsDateTime() == 0) dest->Clear();
+            });
             break;
-        default:
-            dest->SetAsVariant(field.AsVariant());  // null stays null
+        }
+        default: {
+            const auto value = field.AsVariant();
+            OnDestination(form, [&] { dest->SetAsVariant(value); });  // null stays null
             break;
+        }
         }
     }
 }
@@ -188,14 +208,18 @@ void TransferRecord(TFormMerge& form) {
     if (rule.Progress != None) form.Controls.edit2 = ProgressText(form, rule.Progress, table);
 
     if (rule.Match == UpdateOrAdd) {
-        if (*rule.IndexMadeCurrent) dest.SetIndexFieldNames(rule.IndexMadeCurrent);
+        OnDestination(form, [&] {
+            if (*rule.IndexMadeCurrent) dest.SetIndexFieldNames(rule.IndexMadeCurrent);
+        });
         std::vector<std::string> values;
         values.reserve(rule.Keys.size());
         for (const auto& key : rule.Keys) values.push_back(KeyValue(form, key));
-        if (dest.FindKey(values)) dest.Edit();
-        else dest.Append();
+        OnDestination(form, [&] {
+            if (dest.FindKey(values)) dest.Edit();
+            else dest.Append();
+        });
     } else {
-        dest.Append();
+        OnDestination(form, [&] { dest.Append(); });
     }
 
     try {
@@ -214,6 +238,7 @@ void TransferRecord(TFormMerge& form) {
     try {
         dest.Post();
     } catch (const std::exception& e) {
+        FailedInDestination(form);
         DropEdit(dest);
         throw EMergeError(kErrEmployeePrefix + form.CurrentEmpCode + " " + e.what());
     }

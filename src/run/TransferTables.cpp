@@ -107,8 +107,14 @@ void OpenDestinationTable(TFormMerge& form, const std::string& table) {
         ClearIndex(form.tblDest);
         form.tblDest.Open();
     } catch (const std::exception& e) {
+        FailedInDestination(form);
         throw EMergeError(e.what() + std::string(kErrTableSuffix) + form.tblDest.TableName());
     }
+}
+
+// Closes tblDest; closing commits what was posted into it, and that may fail.
+void CloseDestinationTable(TFormMerge& form) {
+    OnDestination(form, [&] { form.tblDest.Close(); });
 }
 
 void OpenSourceSelection(TFormMerge& form, const std::vector<std::string>& lines,
@@ -150,33 +156,37 @@ void TransferCompanyTable(TFormMerge& form, const TTableRule& rule) {
     OpenDestinationTable(form, table);
     // The source statement gets the free-table password when the destination's table is
     // encrypted; a plain destination table leaves the statement as it is.
-    if (freeTables && form.tblDest.IsTableEncrypted()) {
+    if (freeTables && OnDestination(form, [&] { return form.tblDest.IsTableEncrypted(); })) {
         form.tblSource.EnableEncryption(signon::kFreeTablePassword);
         form.tblSource.SetTablePassword(table, signon::kFreeTablePassword);
         form.tblSource.SetTablePassword(kPHtrx, signon::kFreeTablePassword);
     }
-    form.tblDest.Close();
+    CloseDestinationTable(form);
     if (rule.LeaveOnly && !form.Controls.CheckBoxLeave) return;
 
     OpenSourceSelection(form, SelectionOf(rule, form.Controls.EditPeriod),
                         form.Controls.EditPeriod);
 
     db::TDbTable& dest = form.tblDest;
-    dest.Close();
-    dest.SetTableName(table);
-    switch (rule.IndexBy) {
-    case FieldNames: dest.SetIndexFieldNames(rule.Index); break;
-    case IndexName: dest.SetIndexName(rule.Index); break;
-    case NoIndex: ClearIndex(dest); break;
-    }
-    dest.Open();
-    if (freeTables && dest.IsTableEncrypted()) dest.EnableEncryption(signon::kFreeTablePassword);
+    OnDestination(form, [&] {
+        dest.Close();
+        dest.SetTableName(table);
+        switch (rule.IndexBy) {
+        case FieldNames: dest.SetIndexFieldNames(rule.Index); break;
+        case IndexName: dest.SetIndexName(rule.Index); break;
+        case NoIndex: ClearIndex(dest); break;
+        }
+        dest.Open();
+        if (freeTables && dest.IsTableEncrypted()) dest.EnableEncryption(signon::kFreeTablePassword);
+    });
 
     form.Controls.edit2 = form.SourceDbPath + kPathSeparator + table;
     TransferAllRecords(form, true, table == kEmployee);
 
     // One flush per table, not per record; an empty destination table has nothing to flush.
-    if (dest.FieldCount() > 0 && !dest.Fields(0).AsString().empty()) dest.FlushFileBuffers();
+    OnDestination(form, [&] {
+        if (dest.FieldCount() > 0 && !dest.Fields(0).AsString().empty()) dest.FlushFileBuffers();
+    });
 }
 
 }  // namespace
@@ -223,7 +233,7 @@ void TransferParameterTable(TFormMerge& form, const std::string& tableName) {
     OpenSourceSelection(form, {kSelectAllFrom + tableName}, {});
     OpenDestinationTable(form, tableName);
     TransferAllRecords(form, false, false);
-    form.tblDest.Close();
+    CloseDestinationTable(form);
     form.tblDest.SetTableName("");
     ClearIndex(form.tblDest);
 }

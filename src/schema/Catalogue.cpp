@@ -28,15 +28,10 @@
 //   EMPLEAVE, PAY_BANK, CODE, CYCLE are looked up by field name; their key fields still come
 //              first, in index order.
 //
-//   LEAV_TRX   EMPCODE, LEAVE_CODE, DATE. This is deliberate and must not be "fixed": the
-//              transfer hands over (employee code, field 2, field 3) while the index it makes
-//              current is LEAVE_CODE;EMPCODE;DATE, so the employee code is compared with
-//              LEAVE_CODE and an earlier record is in practice never found: leave transactions
-//              are added. With this order each value meets an index field of its own type (text,
-//              text, date), so the lookup itself never fails on a conversion and the run goes on;
-//              any order that put a text column third would make the date comparison fail. The
-//              employee code comes first as in every other "employee code, field 2, field 3"
-//              table. No unique index, so a repeated merge adds rather than fails.
+//   LEAV_TRX   EMPCODE, LEAVE_CODE, DATE: "field 2, employee code, field 3" on
+//              LEAVE_CODE;EMPCODE;DATE, so a leave transaction merged before is found by its
+//              leave code, employee and date and updated; a repeated merge leaves one record per
+//              source transaction. The employee code comes first, as in EMPENT and EMPLEAVE.
 //
 // Other choices a reader may look for:
 //   - Field names are upper case as in the payroll database; the program addresses some in mixed
@@ -245,7 +240,7 @@ std::vector<TTableDef> MakeCompanyTables() {
                  {Chr("FIN_PERIOD", 6), EmpCode(), Chr("LEAVE_CODE", 8), Chr("YEAR", 4),
                   Chr("MONTH", 2), Dbl("DAYS"), Chr("REMARK", 40)},
                  {Index("LVTX", "FIN_PERIOD;EMPCODE;LEAVE_CODE;YEAR;MONTH")}});
-    // Column order deliberate, see the top of this file.
+    // Column order chosen for the record transfer, see the top of this file.
     t.push_back({"LEAV_TRX",
                  {EmpCode(), Chr("LEAVE_CODE", 8), Date("DATE"), Dbl("DAYS"), Chr("REMARK", 40)},
                  {Index("LEAVEEMP", "LEAVE_CODE;EMPCODE;DATE")}});

@@ -32,6 +32,19 @@ bool CompanyExists(TFormMerge& form, const std::string& code, bool consolidatedO
     return found;
 }
 
+// Whether MERGEDTL holds source code under group number no. Looked up on a table of its own:
+// TableMergeDTL sees only the sources of the current group, and the group may not exist yet.
+bool SourceExists(TFormMerge& form, int no, const std::string& code) {
+    db::TDbTable detail("MergeDetailLookup");
+    detail.SetConnection(&form.DatabaseMain);
+    detail.SetTableName(form.TableMergeDTL.TableName());
+    detail.SetIndexFieldNames(form.TableMergeDTL.IndexFieldNames());
+    detail.Open();
+    const bool found = detail.FindKey({std::to_string(no), code});
+    detail.Close();
+    return found;
+}
+
 }  // namespace
 
 std::vector<TMergeGroup> ListGroups(TFormMerge& form) {
@@ -77,6 +90,11 @@ void AddGroup(TFormMerge& form, int no, const std::string& code) {
     if (no <= 0) throw EGroupError("A merge group needs a NO greater than 0");
     if (!CompanyExists(form, code, /*consolidatedOnly=*/true)) {
         throw EGroupError(std::string(kInvalidCompanyCode) + " (" + code + ")");
+    }
+    // Sources stay under their NO when a group is removed: a new group of that NO must not make
+    // one of them its own destination, as the set-up page's rules refuse it.
+    if (SourceExists(form, no, code)) {
+        throw EGroupError(std::string(kDuplicatedCodeInDetail) + " (" + code + ")");
     }
     db::TDbTable& header = form.TableMerge;
     header.Append();

@@ -48,8 +48,9 @@ std::vector<TMergeGroup> ListGroups(TFormMerge& form);
 std::vector<std::string> FormatGroups(const std::vector<TMergeGroup>& groups);
 
 // Adds group no (> 0) with destination code; not selected ("N"). The code must be a
-// consolidated company of MCOMPANY ("Invalid Company Code  !"). A NO that exists already raises
-// the layer's key violation; nothing is written then.
+// consolidated company of MCOMPANY ("Invalid Company Code  !") and not a source that MERGEDTL
+// already holds under no ("Duplicated Code found in detail record !"). A NO that exists already
+// raises the layer's key violation; nothing is written then.
 void AddGroup(TFormMerge& form, int no, const std::string& code);
 
 // Adds source code (with PATH path, may be empty) to group no. The group must exist, the code

@@ -12,6 +12,7 @@ namespace peltorn {
 
 namespace {
 constexpr const char* kSetupTables[] = {"MERGRHD", "MERGEDTL"};
+constexpr const char* kCompanyMasterFile = "MCOMPANY.ADT";
 
 bool SameName(const std::string& a, const std::string& b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
@@ -19,11 +20,29 @@ bool SameName(const std::string& a, const std::string& b) {
                std::toupper(static_cast<unsigned char>(y));
     });
 }
+
+// A main database is a folder holding the company master as a file of its own, in any letter
+// case.
+bool HoldsCompanyMaster(const std::string& folder) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(db::NormalizePath(folder), ec)) {
+        if (SameName(entry.path().filename().string(), kCompanyMasterFile) &&
+            entry.is_regular_file(ec)) {
+            return true;
+        }
+    }
+    return false;
+}
 }  // namespace
 
 void MakeMergeTables(const std::string& folder) {
-    std::error_code ec;
-    std::filesystem::create_directories(db::NormalizePath(folder), ec);
+    // Only a main database gets its set-up tables: made in any other folder (a mistyped base
+    // folder, the folder of a device named as settings file) they would make it look like one.
+    if (!HoldsCompanyMaster(folder)) {
+        throw db::EDbDatabaseError(db::TDbErrorCode::TableNotFound,
+                                   std::string(kNoCompanyMaster) + folder);
+    }
     db::TDbConnection conn("setup");
     conn.SetConnectPath(folder);
     conn.Connect();

@@ -22,11 +22,13 @@
 #define SI_IMPLEMENTATION
 #include <SimpleIni.h>
 
+#include <cctype>
 #include <chrono>
 #include <ctime>
 #include <exception>
 #include <filesystem>
 #include <set>
+#include <stdexcept>
 
 namespace peltorn {
 
@@ -64,6 +66,27 @@ void OpenTable(db::TDbTable& table, const char* tableName, const char* index) {
 
 }  // namespace
 
+std::string FindFileNoCase(const std::string& path) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path exact(db::NormalizePath(path));
+    if (fs::exists(exact, ec)) return path;
+    const fs::path folder = exact.has_parent_path() ? exact.parent_path() : fs::path(".");
+    const std::string wanted = exact.filename().string();
+    auto upper = [](std::string text) {
+        for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return text;
+    };
+    // Of several spellings the first in name order, so that every start finds the same file.
+    std::string found;
+    for (const auto& entry : fs::directory_iterator(folder, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (upper(name) == upper(wanted) && (found.empty() || name < found)) found = name;
+    }
+    if (found.empty()) return {};
+    return FolderOf(path) + found;
+}
+
 std::string FolderOf(const std::string& path) {
     auto pos = path.find_last_of("/\\");
     if (pos == std::string::npos) return "./";
@@ -91,10 +114,11 @@ db::TDateTime LocalToday() {
 }
 
 TSettings ReadSettingsFile(const std::string& iniFile) {
-    // Windows rules: names without case (CSimpleIniA compares them so), no multi-line values, no
-    // quote processing, and with repeated keys the first one is the one read.
+    // Windows rules: names without case (CSimpleIniA compares them so), no multi-line values, one
+    // pair of double quotes around a whole value dropped (quotes inside it kept), and with
+    // repeated keys the first one is the one read.
     CSimpleIniA ini(/*isUtf8=*/false, /*multiKey=*/true, /*multiLine=*/false);
-    ini.SetQuotes(false);
+    ini.SetQuotes(true);
     TSettings settings;
     if (ini.LoadFile(db::NormalizePath(iniFile).c_str()) < 0) return settings;  // all empty
     auto value = [&ini](const char* section, const char* key) {
@@ -147,13 +171,20 @@ void FormCreate(TFormMerge& form, const TStartOptions& options) {
     } else {
         form.ProgramFolder = "./";
     }
-    // The settings file lies in the program folder, whatever DIR says.
+    // The settings file lies in the program folder, whatever DIR says, and is found there in
+    // any letter case, as the file system of the installations finds it.
     form.SettingsFile =
         options.IniFile.empty() ? form.ProgramFolder + kSettingsFileName : options.IniFile;
+    const std::string settingsFound = FindFileNoCase(form.SettingsFile);
+    if (!settingsFound.empty()) form.SettingsFile = settingsFound;
 
     setup::InstallSetupHandlers(form);
 
     try {
+        // A settings file named on the command line that is not there is a mistake to report: read
+        // as empty, it would make its folder the base folder and merge whatever lies there.
+        if (!options.IniFile.empty() && settingsFound.empty())
+            throw std::runtime_error(kSettingsNotFound + options.IniFile);
         form.DbSettings1.Apply();
         const std::string dir = ReadSettings(form, form.SettingsFile);
         // Taken exactly as written: the path rules of the run join "COMPANY\" straight onto it.

@@ -14,6 +14,8 @@ namespace peltorn {
 
 // The name of the settings file beside the program.
 inline constexpr const char* kSettingsFileName = "ORVEX.ini";
+// Start-up's error for a settings file given with --ini that does not exist: this + the path.
+inline constexpr const char* kSettingsNotFound = "Settings file not found: ";
 // The standard currency into which every amount is converted.
 inline constexpr const char* kStandardCurrency = "MYR";
 
@@ -35,13 +37,18 @@ TStartOptions StartOptionsFor(const std::string& programPath, const std::string&
 // The folder part of path, ending with a separator ("./" for a bare file name).
 std::string FolderOf(const std::string& path);
 
+// path itself when it exists, else the entry of its folder whose name equals its file name
+// without regard to letter case (the folder part as given); empty when there is none.
+std::string FindFileNoCase(const std::string& path);
+
 // Today's local date as a date-time value (no time of day).
 db::TDateTime LocalToday();
 
 // The values of the settings file, read with the rules of Windows INI files: section and key
 // names compared without case, a value as written after the '=' with surrounding blanks removed
-// (backslashes and ';' inside it kept), the first of repeated keys wins, and a missing file,
-// section or key reads as empty text.
+// (backslashes and ';' inside it kept) and then one pair of double quotes around the whole value
+// dropped, the first of repeated keys wins, and a missing file, section or key reads as empty
+// text.
 struct TSettings {
     std::string Dictionary;  // [PATH] DICTIONARY
     std::string ServerType;  // [SETTING] SERVERTYPE
@@ -63,8 +70,13 @@ void BuildPeriodList(TFormMerge& form, db::TDateTime today);
 // merge set-up tables made when "MERGRHD.ADT" is missing from the program folder, MCOMPANY (twice),
 // MERGRHD and MERGEDTL opened, the period list built. The "Setup" page's handlers (company filter,
 // DESC lookup fields) are installed first, whatever fails later.
-// Sets form.ProgramFolder and form.SettingsFile. Any failure is shown by the standard error
-// report (form.Operator().ReportError) and the remaining steps are skipped; nothing is raised.
+// The settings file is ProgramFolder + "ORVEX.ini" or the IniFile given, found in any letter
+// case; without IniFile a missing file reads as empty, a given IniFile that does not exist is an
+// error ("Settings file not found: <file>"). The set-up tables are made only beside an existing
+// MCOMPANY.ADT (see MakeMergeTables).
+// Sets form.ProgramFolder and form.SettingsFile (as found). Any failure is shown by the standard
+// error report (form.Operator().ReportError) and the remaining steps are skipped; nothing is
+// raised.
 void FormCreate(TFormMerge& form, const TStartOptions& options);
 
 }  // namespace peltorn

@@ -66,12 +66,31 @@ TEST_F(MergeCliTest, RefusedPeriodIsAnErrorWithStatusOne) {
     EXPECT_EQ(r.Out.find("Merge database completed"), std::string::npos);
 }
 
+TEST_F(MergeCliTest, PeriodsOfNoMonthAreRefusedWithStatusOne) {
+    for (const char* period : {"202613", "202600", "000000"}) {
+        CliResult r = RunCli({"merge", "--ini", Ini(), "--period", period});
+        EXPECT_EQ(r.ExitCode, 1) << period;
+        EXPECT_NE(r.Err.find("error: Invalid Period!"), std::string::npos) << period << ": " << r.Err;
+        EXPECT_EQ(r.Out.find("Clear Record : "), std::string::npos) << period;
+    }
+}
+
 TEST_F(MergeCliTest, MissingSettingsFolderIsReportedAndNothingRuns) {
     TempDir empty;
     CliResult r = RunCli({"merge", "--ini", (empty / "ORVEX.ini").string(), "--period", "202603"});
     EXPECT_EQ(r.ExitCode, 1);
     EXPECT_NE(r.Err.find("error: "), std::string::npos) << r.Err;
     EXPECT_EQ(r.Out.find("Merge database completed"), std::string::npos);
+}
+
+TEST_F(MergeCliTest, AMissingSettingsFileIsAnErrorNamingItAndNothingIsMade) {
+    TempDir folder;
+    const std::string missing = (folder / "missing.ini").string();
+    CliResult r = RunCli({"merge", "--ini", missing, "--period", "202603"});
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_NE(r.Err.find("error: Settings file not found: " + missing), std::string::npos) << r.Err;
+    EXPECT_EQ(r.Out.find("Merge database completed"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::is_empty(folder.Path()));
 }
 
 TEST_F(MergeCliTest, PeriodIsRequiredAndWrongUsageExitsTwo) {

@@ -1,12 +1,13 @@
 // The merge run end to end, in both layouts: groups and sources walked in order, the period lock,
 // the run's messages and button states, what a second run of the same period leaves, and the
-// options of the Process page.
+// options of the Process page, and the database an error report names.
 #include "RunFixture.h"
 
 #include "db/DbSchema.h"
 #include "schema/Catalogue.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <sstream>
 
 namespace peltorn::test {
@@ -228,6 +229,21 @@ TEST_P(MergeRun, LeaveTablesOnlyWithTheLeaveOption) {
     EXPECT_EQ(RowsOf("#GRP", "LEAV_TRX").size(), 1u);
 }
 
+// LEAV_TRX is never cleared: a leave transaction merged before must be found again and updated.
+TEST_P(MergeRun, RepeatedRunsWithLeaveKeepOneLeaveTransactionPerSourceTransaction) {
+    TwoSourceGroup();
+    PutIn("A01", "LEAV_TRX", {{"EMPCODE", "E001"}, {"LEAVE_CODE", "AL"}, {"DATE", "2024-06-02"},
+                              {"DAYS", "1.5"}, {"REMARK", "trip"}});
+    const TRow expected{{"EMPCODE", "E001"}, {"LEAVE_CODE", "AL"}, {"DATE", "02/06/2024"},
+                        {"DAYS", "1.5"}, {"REMARK", "trip"}};
+    for (int run = 1; run <= 3; ++run) {
+        MakeForm("202406");
+        Form->Controls.CheckBoxLeave = true;
+        ASSERT_TRUE(Run()) << (Op.Errors.empty() ? "" : Op.Errors.front());
+        EXPECT_EQ(RowsOf("#GRP", "LEAV_TRX"), std::vector<TRow>{expected}) << "run " << run;
+    }
+}
+
 TEST_P(MergeRun, GeneralLedgerOnlyWithMergeGL) {
     TwoSourceGroup();
     PutIn("#GRP", "GLCODE", {{"ACCOUNT", "OWN"}});
@@ -243,10 +259,10 @@ TEST_P(MergeRun, GeneralLedgerOnlyWithMergeGL) {
     EXPECT_EQ(accounts, (std::vector<std::string>{"1000-A01", "1000-A02"}));
 }
 
-TEST_P(MergeRun, PeriodThatIsNotSixDigitsChangesNothing) {
+TEST_P(MergeRun, PeriodThatIsNotAMonthChangesNothing) {
     TwoSourceGroup();
     PutIn("#GRP", "RTPHD", {{"RPTCODE", "R1"}});
-    for (const char* period : {"", "2024", "20246a"}) {
+    for (const char* period : {"", "2024", "20246a", "202413", "202400", "000000"}) {
         MakeForm(period);
         Form->Controls.Memo1 = {"old line"};
         EXPECT_FALSE(Run());
@@ -271,6 +287,107 @@ TEST_P(MergeRun, MissingSourceEndsTheRunNamingItAndKeepsEarlierGroups) {
     EXPECT_EQ(RowsOf("#GRP", "EMPLOYEE").size(), 1u);
     EXPECT_FALSE(Form->Controls.BitBtn1Enabled);
 }
+
+// A source's transfer reads the source and writes the destination: the error report names the
+// database in which the failing step worked, as the run forms its path.
+class MergeRunFailures : public MergeRun {
+protected:
+    std::string PathAsFormed(const std::string& code) const {
+        return GetParam() ? Dir.Str(false) + "\\COMPANY\\" + code + "\\" + code + ".ADD"
+                          : Base() + "COMPANY\\" + code;
+    }
+    // Takes a table out of a company database, or puts it back made from def.
+    void DropTable(const std::string& code, const std::string& table) {
+        if (!GetParam()) {
+            ASSERT_TRUE(std::filesystem::remove(CompanyPath(code) + "/" + table + ".ADT"));
+            return;
+        }
+        db::TDbConnection conn("drop");
+        Connect(conn, CompanyPath(code));
+        db::TDbQuery q("drop");
+        q.SetConnection(&conn);
+        q.SQL().Add("DROP TABLE " + table);
+        q.ExecSQL();
+        conn.Disconnect();
+    }
+    void CreateTable(const std::string& code, const db::TTableDef& def) {
+        db::TDbConnection conn("create");
+        Connect(conn, CompanyPath(code));
+        db::CreateTable(conn, def);
+        conn.Disconnect();
+    }
+    // Group #GRP with the one source A01 and its employee E001.
+    void OneSourceGroup() {
+        AddCompany("#GRP");
+        AddCompany("A01");
+        AddGroup(1, "#GRP");
+        AddSource(1, "A01");
+        PutIn("A01", "EMPLOYEE", {{"EMP_NO", "E001"}, {"IC_NO", "800101"}, {"FCURR_CODE", "MYR"}});
+        PutIn("A01", "EMPLOYMT", {{"EMP_NO", "E001"}, {"POSITION", "Clerk"}});
+    }
+    std::string RunError() {
+        MakeForm("202406");
+        if (Run()) return "the run completed";
+        EXPECT_EQ(Op.Errors.size(), 1u);
+        return Op.Errors.empty() ? "no error reported" : Op.Errors.front();
+    }
+    static std::string Where(const std::string& database, const std::string& table) {
+        return " (merge group #GRP, database " + database + ", table " + table + ")";
+    }
+    static bool EndsWith(const std::string& text, const std::string& tail) {
+        return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+    }
+};
+
+TEST_P(MergeRunFailures, DestinationTableMissingNamesTheDestination) {
+    OneSourceGroup();
+    DropTable("#GRP", "EMPLOYMT");
+    const std::string error = RunError();
+    EXPECT_TRUE(EndsWith(error, " Table EMPLOYMT" + Where(PathAsFormed("#GRP"), "EMPLOYMT")))
+        << error;
+}
+
+TEST_P(MergeRunFailures, KeyViolationInTheDestinationNamesTheDestination) {
+    OneSourceGroup();
+    PutIn("A01", "EMPLOYEE", {{"EMP_NO", "E002"}, {"IC_NO", "800101"}, {"FCURR_CODE", "MYR"}});
+    db::TTableDef def = *schema::FindCatalogueTable("EMPLOYEE");
+    def.Indexes.push_back({"IC", {"IC_NO"}, true});
+    DropTable("#GRP", "EMPLOYEE");
+    CreateTable("#GRP", def);
+    const std::string error = RunError();
+    EXPECT_EQ(error.rfind("Employee#E002 ", 0), 0u) << error;
+    EXPECT_TRUE(EndsWith(error, Where(PathAsFormed("#GRP"), "EMPLOYEE"))) << error;
+    EXPECT_EQ(Column("#GRP", "EMPLOYEE", "EMP_NO"), std::vector<std::string>{"E001"});
+}
+
+TEST_P(MergeRunFailures, SourceTableMissingNamesTheSource) {
+    OneSourceGroup();
+    DropTable("A01", "EMPLOYMT");
+    const std::string error = RunError();
+    EXPECT_TRUE(EndsWith(error, Where(PathAsFormed("A01"), "EMPLOYMT"))) << error;
+}
+
+TEST_P(MergeRunFailures, SourceValueItsFieldCannotHoldNamesTheSource) {
+    OneSourceGroup();
+    PutIn("A01", "P_HTRX", {{"PERIOD", "202406"}, {"CYCLE", "1"}, {"EMPCODE", "E001"},
+                            {"GROSS_WAGE", "1000"}});
+    {
+        db::TDbConnection conn("damage");
+        Connect(conn, CompanyPath("A01"));
+        db::TDbQuery q("damage");
+        q.SetConnection(&conn);
+        if (!conn.IsDictionaryConn()) q.EnableEncryption(signon::kFreeTablePassword);
+        q.SQL().Add("UPDATE P_HTRX SET GROSS_WAGE = 1e15");
+        q.ExecSQL();
+        conn.Disconnect();
+    }
+    const std::string error = RunError();
+    EXPECT_NE(error.find("GROSS_WAGE"), std::string::npos) << error;
+    EXPECT_TRUE(EndsWith(error, Where(PathAsFormed("A01"), "P_HTRX"))) << error;
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, MergeRunFailures, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& p) { return p.param ? "Dictionary" : "FreeTables"; });
 
 TEST_P(MergeRun, StopIndicatorESkipsTheEmployeeOnly) {
     AddCompany("#GRP");

@@ -35,6 +35,13 @@ TEST(Periods, OnlySixDigitsAreAccepted) {
         EXPECT_FALSE(IsValidPeriod(bad)) << bad;
 }
 
+TEST(Periods, TheMonthRunsFrom01To12) {
+    for (const char* good : {"202401", "202409", "202410", "202412", "000001"})
+        EXPECT_TRUE(IsValidPeriod(good)) << good;
+    for (const char* bad : {"202413", "202400", "000000", "202419", "202490", "999998", "999913"})
+        EXPECT_FALSE(IsValidPeriod(bad)) << bad;
+}
+
 TEST(ErrorReport, NamesGroupDatabaseAndTableWhereKnown) {
     EXPECT_EQ(RunErrorReport("Invalid Period!", {}), "Invalid Period!");
     EXPECT_EQ(RunErrorReport("Invalid merge database selected!", {"B", "", ""}),

@@ -195,6 +195,7 @@ TEST(MakeMergeTablesTest, CreatesOnlyTheMissingSetupTables) {
     TempDir dir;
     db::TDbConnection conn;
     conn.SetConnectPath(dir.Str());
+    db::CreateTable(conn, *FindCatalogueTable("MCOMPANY"));
     db::CreateTable(conn, *FindCatalogueTable("MERGRHD"));
     {
         db::TDbTable t;
@@ -208,12 +209,48 @@ TEST(MakeMergeTablesTest, CreatesOnlyTheMissingSetupTables) {
     conn.Disconnect();
 
     MakeMergeTables(dir.Str());
-    EXPECT_EQ(db::ListTables(conn), (std::vector<std::string>{"MERGEDTL", "MERGRHD"}));
+    EXPECT_EQ(db::ListTables(conn), (std::vector<std::string>{"MCOMPANY", "MERGEDTL", "MERGRHD"}));
     EXPECT_EQ(Count(conn, "MERGRHD"), 1);  // the existing table keeps its group
     conn.Disconnect();
 
     MakeMergeTables(dir.Str());  // nothing missing: nothing changes
-    EXPECT_EQ(db::ListTables(conn).size(), 2u);
+    EXPECT_EQ(db::ListTables(conn).size(), 3u);
+}
+
+TEST(MakeMergeTablesTest, MakesNothingWhereThereIsNoCompanyMaster) {
+    namespace fs = std::filesystem;
+    TempDir dir;
+    // An empty folder, a missing one, one whose MCOMPANY.ADT is a folder.
+    const fs::path empty = dir / "EMPTY";
+    const fs::path missing = dir / "MISSING";
+    const fs::path odd = dir / "ODD";
+    fs::create_directories(empty);
+    fs::create_directories(odd / "MCOMPANY.ADT");
+    for (const fs::path& folder : {empty, missing, odd}) {
+        try {
+            MakeMergeTables(folder.string());
+            ADD_FAILURE() << "made set-up tables in " << folder;
+        } catch (const db::EDbDatabaseError& e) {
+            EXPECT_EQ(std::string(e.what()), std::string(kNoCompanyMaster) + folder.string());
+        }
+        EXPECT_FALSE(fs::exists(folder / "MERGRHD.ADT")) << folder;
+        EXPECT_FALSE(fs::exists(folder / "MERGEDTL.ADT")) << folder;
+    }
+    EXPECT_FALSE(fs::exists(missing));
+
+    // The company master in another letter case is found.
+    const fs::path lower = dir / "LOWER";
+    {
+        db::TDbConnection conn;
+        conn.SetConnectPath(lower.string());
+        fs::create_directories(lower);
+        db::CreateTable(conn, *FindCatalogueTable("MCOMPANY"));
+        conn.Disconnect();
+    }
+    fs::rename(lower / "MCOMPANY.ADT", lower / "mcompany.adt");
+    MakeMergeTables(lower.string());
+    EXPECT_TRUE(fs::exists(lower / "MERGRHD.ADT"));
+    EXPECT_TRUE(fs::exists(lower / "MERGEDTL.ADT"));
 }
 
 }  // namespace

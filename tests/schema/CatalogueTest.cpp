@@ -339,6 +339,7 @@ TEST(CatalogueTest, KeyValuesByPositionMeetTheirOwnIndexFields) {
         {"P_DTRXRD", "PERIOD;CYCLE;EMPCODE;RESTDAY_TYPE", "EMPCODE", {1, 2, 0, 4}},
         {"P_DTRXOT", "PERIOD;CYCLE;EMPCODE;OTTYPE", "EMPCODE", {1, 2, 0, 4}},
         {"P_HTRX", "PERIOD;CYCLE;EMPCODE", "EMPCODE", {1, 2, 0}},
+        {"LEAV_TRX", "LEAVE_CODE;EMPCODE;DATE", "EMPCODE", {2, 0, 3}},
     };
     for (const auto& r : rules) {
         const auto& def = Table(r.table);
@@ -352,16 +353,15 @@ TEST(CatalogueTest, KeyValuesByPositionMeetTheirOwnIndexFields) {
     }
 }
 
-// LEAV_TRX: the values (employee code, field 2, field 3) meet LEAVE_CODE, EMPCODE, DATE. The
-// column order keeps each value's type in line with that index field, so the lookup cannot fail
-// on a conversion; the employee code comes first, as in the tables of the same rule.
-TEST(CatalogueTest, LeaveTransactionsKeepTheirDeliberateColumnOrder) {
+// LEAV_TRX: the values (field 2, employee code, field 3) meet LEAVE_CODE, EMPCODE, DATE, each a
+// field of the value's own type; the employee code comes first, as in EMPENT and EMPLEAVE.
+TEST(CatalogueTest, LeaveTransactionsKeepTheColumnOrderOfTheirLookup) {
     const auto& def = Table("LEAV_TRX");
     ASSERT_GE(def.Fields.size(), 3u);
     EXPECT_EQ(def.Fields[0].Name, "EMPCODE");
     EXPECT_EQ(def.Fields[0].Type, TFieldType::ftString);
-    EXPECT_EQ(def.Fields[1].Type, TFieldType::ftString);  // meets EMPCODE
-    EXPECT_EQ(def.Fields[2].Type, TFieldType::ftDate);    // meets DATE
+    EXPECT_EQ(def.Fields[1].Type, TFieldType::ftString);  // field 2 meets LEAVE_CODE
+    EXPECT_EQ(def.Fields[2].Type, TFieldType::ftDate);    // field 3 meets DATE
     EXPECT_EQ(def.FindField("LEAVE_CODE")->Type, TFieldType::ftString);
 }
 

@@ -65,6 +65,27 @@ TEST_F(MergeGroupsTest, RemovingAGroupKeepsItsSourcesUnderItsNumber) {
     EXPECT_EQ(setup::ListGroups(Form)[0].Sources.size(), 2u);
 }
 
+TEST_F(MergeGroupsTest, AddGroupRefusesADestinationThatIsASourceUnderItsNumber) {
+    setup::AddSource(Form, 2, "#GRP1", "");
+    EXPECT_EQ(setup::RemoveGroup(Form, 2), 2);  // CO02 and #GRP1 stay under NO 2
+    try {
+        setup::AddGroup(Form, 2, "#GRP1");
+        FAIL() << "a source of NO 2 was made its destination";
+    } catch (const setup::EGroupError& e) {
+        EXPECT_EQ(std::string(e.what()), "Duplicated Code found in detail record ! (#GRP1)");
+    }
+    auto groups = setup::ListGroups(Form);
+    ASSERT_EQ(groups.size(), 1u);  // nothing written
+    EXPECT_EQ(groups[0].No, 1);
+
+    setup::AddGroup(Form, 3, "#GRP1");  // not a source under NO 3
+    setup::AddGroup(Form, 2, "#GRP2");  // not a source under NO 2
+    groups = setup::ListGroups(Form);
+    ASSERT_EQ(groups.size(), 3u);
+    EXPECT_EQ(groups[1].Code, "#GRP2");
+    EXPECT_EQ(groups[1].Sources.size(), 2u);
+}
+
 TEST_F(MergeGroupsTest, RemoveSourceNeedsAnExistingSource) {
     EXPECT_THROW(setup::RemoveSource(Form, 2, "CO01"), setup::EGroupError);
     setup::RemoveSource(Form, 1, "CO01");
@@ -102,6 +123,45 @@ TEST(GroupsCommandTest, EditsAndListsThroughTheSettingsFile) {
     auto bad = RunCli({"groups", "add", "4", "CO02", "--ini", ini});
     EXPECT_EQ(bad.ExitCode, 1);
     EXPECT_EQ(bad.Err, "error: Invalid Company Code  ! (CO02)\n");
+}
+
+TEST(GroupsCommandTest, AddRefusesADestinationThatIsASourceUnderItsNumber) {
+    TempDir dir;
+    WriteSetupInstallation(dir.Str());
+    const std::string ini = (dir / "ORVEX.ini").string();
+    ASSERT_EQ(RunCli({"groups", "add-source", "2", "#GRP1", "--ini", ini}).ExitCode, 0);
+    ASSERT_EQ(RunCli({"groups", "remove", "2", "--ini", ini}).ExitCode, 0);
+
+    auto refused = RunCli({"groups", "add", "2", "#GRP1", "--ini", ini});
+    EXPECT_EQ(refused.ExitCode, 1);
+    EXPECT_EQ(refused.Err, "error: Duplicated Code found in detail record ! (#GRP1)\n");
+    auto list = RunCli({"groups", "list", "--ini", ini});
+    EXPECT_EQ(list.Out, "1 #GRP1 selected Group One\n    CO01 Alpha Sdn Bhd\n    CO02 Beta Sdn Bhd\n");
+}
+
+TEST(GroupsCommandTest, AMissingSettingsFileIsAnErrorNamingIt) {
+    TempDir dir;
+    WriteSetupInstallation(dir.Str());
+    const std::string missing = (dir / "missing.ini").string();
+    for (const auto& args : {std::vector<std::string>{"groups", "--ini", missing, "list"},
+                             std::vector<std::string>{"groups", "list", "--ini", missing}}) {
+        auto r = RunCli(args);
+        EXPECT_EQ(r.ExitCode, 1) << r.Err;
+        EXPECT_EQ(r.Err, "error: Settings file not found: " + missing + "\n");
+        EXPECT_EQ(r.Out, "");
+    }
+}
+
+TEST(GroupsCommandTest, ADeviceAsSettingsFileGetsNoSetUpTables) {
+    // /dev/zero reads as an empty settings file: its folder would be the base folder.
+    const bool before = std::filesystem::exists("/dev/MERGRHD.ADT");
+    auto r = RunCli({"groups", "--ini", "/dev/zero", "list"});
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_NE(r.Err.find("MCOMPANY.ADT"), std::string::npos) << r.Err;
+    if (!before) {
+        EXPECT_FALSE(std::filesystem::exists("/dev/MERGRHD.ADT"));
+        EXPECT_FALSE(std::filesystem::exists("/dev/MERGEDTL.ADT"));
+    }
 }
 
 TEST(GroupsCommandTest, AMissingMainDatabaseIsAnError) {

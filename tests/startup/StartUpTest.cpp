@@ -126,6 +126,68 @@ TEST_F(StartUpTest, SettingsFollowTheWindowsReadingRules) {
     EXPECT_EQ(missing.ServerType, "");
 }
 
+TEST_F(StartUpTest, OnePairOfDoubleQuotesAroundAWholeValueIsDropped) {
+    WriteIni(Program / "ORVEX.ini",
+             "[PATH]\r\n"
+             "DICTIONARY = \"YES\"  \r\n"
+             "DIR=\"  C:\\PAY DATA\\  \"\r\n"
+             "[SETTING]\r\n"
+             "SERVERTYPE=\"\"REMOTE\"\"\r\n");
+    TSettings settings = ReadSettingsFile((Program / "ORVEX.ini").string());
+    EXPECT_EQ(settings.Dictionary, "YES");
+    EXPECT_EQ(settings.Dir, "  C:\\PAY DATA\\  ");  // the blanks inside the quotes stay
+    EXPECT_EQ(settings.ServerType, "\"REMOTE\"");   // one pair only
+
+    WriteIni(Program / "ORVEX.ini",
+             "[PATH]\nDICTIONARY=a\"b\"c\nDIR=\"open\n[SETTING]\nSERVERTYPE=\"\n");
+    settings = ReadSettingsFile((Program / "ORVEX.ini").string());
+    EXPECT_EQ(settings.Dictionary, "a\"b\"c");  // quotes inside a value are kept
+    EXPECT_EQ(settings.Dir, "\"open");        // not around the whole value: kept
+    EXPECT_EQ(settings.ServerType, "\"");
+
+    // A quoted DIR names the base folder without its quotes.
+    schema::CreateMainDatabase(Data.Str());
+    WriteIni(Program / "ORVEX.ini", "[PATH]\nDIR=\"" + Data.Str(true) + "\"\n");
+    Start();
+    ExpectStartedCleanly();
+    EXPECT_EQ(Form.BaseFolder, Data.Str(true));
+}
+
+TEST_F(StartUpTest, TheSettingsFileBesideTheProgramIsFoundInAnyLetterCase) {
+    schema::CreateMainDatabase(Data.Str());
+    WriteIni(Program / "orvex.INI", "[PATH]\nDICTIONARY=FOUND\nDIR=" + Data.Str(true) + "\n");
+    Start();
+    ExpectStartedCleanly();
+    EXPECT_EQ(Form.DictionarySetting, "FOUND");
+    EXPECT_EQ(Form.BaseFolder, Data.Str(true));
+    EXPECT_EQ(Form.SettingsFile, Program.Str(true) + "orvex.INI");
+    EXPECT_EQ(FindFileNoCase(Program.Str(true) + "ORVEX.ini"), Program.Str(true) + "orvex.INI");
+    EXPECT_EQ(FindFileNoCase(Program.Str(true) + "ORVEX.ini.bak"), "");
+}
+
+TEST_F(StartUpTest, AGivenSettingsFileThatIsMissingIsReportedAndNothingIsMade) {
+    const std::string missing = (Data / "missing.ini").string();
+    TStartOptions options = StartOptionsFor("/usr/bin/peltorn", missing);
+    options.Today = [this] { return Today; };
+    FormCreate(Form, options);
+    ASSERT_EQ(Operator.Errors.size(), 1u);
+    EXPECT_EQ(Operator.Errors[0], "Settings file not found: " + missing);
+    EXPECT_FALSE(Form.DatabaseMain.IsConnected());
+    EXPECT_FALSE(Form.TableMerge.Active());
+    EXPECT_TRUE(fs::is_empty(Data.Path()));  // no set-up tables made in the file's folder
+}
+
+TEST_F(StartUpTest, SetUpTablesAreMadeOnlyBesideTheCompanyMaster) {
+    // A base folder that is no main database: the set-up tables would make it look like one.
+    WriteIni(Program / "ORVEX.ini", "[PATH]\nDIR=" + Data.Str(true) + "\n");
+    Start();
+    ASSERT_EQ(Operator.Errors.size(), 1u);
+    EXPECT_NE(Operator.Errors[0].find("MCOMPANY.ADT"), std::string::npos) << Operator.Errors[0];
+    EXPECT_TRUE(fs::is_empty(Data.Path()));
+    EXPECT_FALSE(Form.TableMerge.Active());
+    EXPECT_TRUE(Form.Controls.EditPeriodItems.empty());
+}
+
 TEST_F(StartUpTest, SetsTheFixedStateOfTheWindow) {
     schema::CreateMainDatabase(Program.Str());
     Form.Controls.ActivePage = 1;

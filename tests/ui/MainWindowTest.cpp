@@ -460,6 +460,24 @@ TEST_F(MainWindowTest, F5MakesMissingSetUpTablesOnlyWhenNoControlHasTheFocus) {
     EXPECT_TRUE(std::filesystem::exists(detail));
 }
 
+TEST_F(MainWindowTest, F5MakesNoFolderAndNoSetUpTablesWhereThereIsNoMainDatabase) {
+    const auto missing = Dir / "NO-SUCH-BASE";
+    const auto empty = Dir / "EMPTY-BASE";
+    std::filesystem::create_directories(empty);
+    for (const auto& base : {missing, empty}) {
+        Dialogs.Errors.clear();
+        Form->BaseFolder = base.string() + "/";
+        Window->setFocus();
+        QApplication::processEvents();
+        QTest::keyClick(Window.get(), Qt::Key_F5);
+        ASSERT_EQ(Dialogs.Errors.size(), 1u) << base;
+        EXPECT_NE(Dialogs.Errors[0].find("MCOMPANY.ADT"), std::string::npos) << Dialogs.Errors[0];
+        EXPECT_FALSE(std::filesystem::exists(base / "MERGRHD.ADT")) << base;
+    }
+    EXPECT_FALSE(std::filesystem::exists(missing));
+    EXPECT_TRUE(std::filesystem::is_empty(empty));
+}
+
 TEST(StartUpWindowTest, MainDatabaseThatCannotBeConnectedStillOpensTheWindow) {
     TempDir dir;
     {
