@@ -3,6 +3,7 @@
 
 #include "db/Db.h"
 #include "schema/Catalogue.h"
+#include "startup/StartUp.h"
 
 #include <algorithm>
 #include <cctype>
@@ -39,7 +40,7 @@ bool HoldsCompanyMaster(const std::string& folder) {
 void MakeMergeTables(const std::string& folder) {
     // Only a main database gets its set-up tables: made in any other folder (a mistyped base
     // folder, the folder of a device named as settings file) they would make it look like one.
-    if (!HoldsCompanyMaster(folder)) {
+    if (IsSystemFolder(folder) || !HoldsCompanyMaster(folder)) {
         throw db::EDbDatabaseError(db::TDbErrorCode::TableNotFound,
                                    std::string(kNoCompanyMaster) + folder);
     }

@@ -23,6 +23,7 @@
 #include <SimpleIni.h>
 
 #include <cctype>
+#include <cstdlib>
 #include <chrono>
 #include <ctime>
 #include <exception>
@@ -93,6 +94,30 @@ std::string FolderOf(const std::string& path) {
     return path.substr(0, pos + 1);
 }
 
+bool IsSystemFolder(const std::string& folder) {
+    std::string f = db::NormalizePath(folder);
+    for (const char* system : {"/usr", "/bin", "/sbin", "/opt", "/lib", "/etc"}) {
+        const std::string s = system;
+        if (f == s || f.rfind(s + "/", 0) == 0) return true;
+    }
+    return false;
+}
+
+std::string InstalledSettingsFile(const std::string& programFolder, const std::string& configHome,
+                                  const std::string& etcFolder) {
+    if (!IsSystemFolder(programFolder)) return {};
+    std::error_code ec;
+    if (std::filesystem::exists(FindFileNoCase(programFolder + "/" + kSettingsFileName), ec))
+        return {};
+    for (const std::string& folder : {configHome.empty() ? std::string() : configHome + "/peltorn",
+                                      etcFolder}) {
+        if (folder.empty()) continue;
+        std::string file = FindFileNoCase(folder + "/" + kSettingsFileName);
+        if (std::filesystem::is_regular_file(file, ec)) return file;
+    }
+    return {};
+}
+
 TStartOptions StartOptionsFor(const std::string& programPath, const std::string& iniOption) {
     TStartOptions options;
     if (!iniOption.empty()) {
@@ -103,6 +128,15 @@ TStartOptions StartOptionsFor(const std::string& programPath, const std::string&
     std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
     std::string program = ec ? programPath : self.string();
     options.ProgramFolder = FolderOf(program);
+    std::string configHome;
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg) configHome = xdg;
+    else if (const char* home = std::getenv("HOME"); home && *home) configHome = std::string(home) + "/.config";
+    std::string installed = InstalledSettingsFile(options.ProgramFolder, configHome, "/etc/peltorn");
+    if (!installed.empty()) {
+        // Its folder plays the program folder's role, as for --ini.
+        options.IniFile = installed;
+        options.ProgramFolder.clear();
+    }
     return options;
 }
 

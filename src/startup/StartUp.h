@@ -31,8 +31,21 @@ struct TStartOptions {
 };
 
 // The options of a program started as programPath (argv[0] or /proc/self/exe) with the settings
-// file iniOption (empty when --ini was not given).
+// file iniOption (empty when --ini was not given). The settings file is, in this order: the one
+// --ini names; ORVEX.ini beside the program; and, for a program installed in a system folder
+// with none beside it, the first of $XDG_CONFIG_HOME/peltorn/ORVEX.ini (~/.config when the
+// variable is unset) and /etc/peltorn/ORVEX.ini that exists.
 TStartOptions StartOptionsFor(const std::string& programPath, const std::string& iniOption);
+
+// The settings search of an installed program, with its places given: the settings file for a
+// program in programFolder when no --ini was given, or empty when ORVEX.ini beside the program is
+// the one (also when no file exists anywhere: start-up then reads the missing file as empty).
+std::string InstalledSettingsFile(const std::string& programFolder, const std::string& configHome,
+                                  const std::string& etcFolder);
+
+// True for the folders programs are installed in (/usr/bin, /usr/local/bin, /bin, /opt/...):
+// nothing of an installation is ever written there.
+bool IsSystemFolder(const std::string& folder);
 
 // The folder part of path, ending with a separator ("./" for a bare file name).
 std::string FolderOf(const std::string& path);

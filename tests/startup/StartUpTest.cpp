@@ -296,3 +296,35 @@ TEST(StartOptionsTest, WithoutIniTheProgramFolderIsTheExecutablesFolder) {
 
 }  // namespace
 }  // namespace peltorn::test
+
+namespace peltorn::test {
+namespace {
+
+// An installed program (in a system folder) without ORVEX.ini beside it reads the user's, then
+// the machine's settings file; a program anywhere else, or one with its own file, keeps its own.
+TEST(StartOptionsTest, InstalledProgramReadsTheUsersThenTheMachinesSettings) {
+    TempDir config, etc, program;
+    const std::string user = config.Str() + "/peltorn/ORVEX.ini";
+    const std::string machine = etc.Str() + "/orvex.ini";  // found in any letter case
+    fs::create_directories(config.Path() / "peltorn");
+    std::ofstream(machine) << "[PATH]\n";
+    EXPECT_EQ(InstalledSettingsFile("/usr/bin/", config.Str(), etc.Str()), machine);
+    std::ofstream(user) << "[PATH]\n";
+    EXPECT_EQ(InstalledSettingsFile("/usr/bin/", config.Str(), etc.Str()), user);
+    EXPECT_EQ(InstalledSettingsFile("/usr/local/bin", config.Str(), etc.Str()), user);
+    // Not a system folder: the file beside the program, as always.
+    EXPECT_EQ(InstalledSettingsFile(program.Str(true), config.Str(), etc.Str()), "");
+    fs::remove(user);
+    fs::remove(machine);
+    EXPECT_EQ(InstalledSettingsFile("/usr/bin/", config.Str(), etc.Str()), "");
+}
+
+TEST(StartOptionsTest, SystemFoldersAreTheInstallationFoldersOnly) {
+    EXPECT_TRUE(IsSystemFolder("/usr/bin"));
+    EXPECT_TRUE(IsSystemFolder("/opt/peltorn/"));
+    EXPECT_FALSE(IsSystemFolder("/usrdata/pay"));
+    EXPECT_FALSE(IsSystemFolder("/srv/pay/"));
+}
+
+}  // namespace
+}  // namespace peltorn::test
