@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 namespace peltorn::currency {
 
@@ -16,6 +17,12 @@ bool IsUnconvertedEmployee(const TFormMerge& form, const std::string& empNo) {
     const auto& list = UnconvertedEmployees(form);
     return std::any_of(list.begin(), list.end(),
                        [&](const TUnconvertedEmployee& e) { return e.EmpNo == empNo; });
+}
+
+std::size_t CountUnconvertedEmployees(const TFormMerge& form) {
+    std::set<std::string> employees;
+    for (const auto& e : UnconvertedEmployees(form)) employees.insert(e.EmpNo);
+    return employees.size();
 }
 
 }  // namespace peltorn::currency

@@ -10,6 +10,7 @@
 
 #include "startup/FormMerge.h"
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -24,5 +25,7 @@ struct TUnconvertedEmployee {
 // The list of the form's group being converted.
 std::vector<TUnconvertedEmployee>& UnconvertedEmployees(const TFormMerge& form);
 bool IsUnconvertedEmployee(const TFormMerge& form, const std::string& empNo);
+// Distinct employees of the list.
+std::size_t CountUnconvertedEmployees(const TFormMerge& form);
 
 }  // namespace peltorn::currency

@@ -232,7 +232,7 @@ void ConvertHeaderRow(TFormMerge& form) {
     table.Post();
 }
 
-void ConvertCurrency(TFormMerge& form) {
+TConversionResult ConvertCurrency(TFormMerge& form) {
     const std::string period = form.Controls.EditPeriod;
     const std::string& pw = signon::kFreeTablePassword;
     UnconvertedEmployees(form).clear();
@@ -295,6 +295,12 @@ void ConvertCurrency(TFormMerge& form) {
         }
         selection.Next();
     }
+    // A stop request ends the loop; the employees it did not reach keep their payroll in its own
+    // currency, and so must keep that currency on their record when the group is stamped.
+    for (; !selection.Eof(); selection.Next()) {
+        RememberUnconverted(form, selection.FieldByName(kFieldEmpNo).AsString(),
+                            selection.FieldByName(kFieldFcurrCode).AsString());
+    }
 
     form.Stage("bank");
     ConvertBankTransactions(form);
@@ -303,11 +309,16 @@ void ConvertCurrency(TFormMerge& form) {
     form.dbqryUpdate.Close();
     form.dbqryUpdate.ExecSQL();
 
+    // Closing the window clears the stop request, so it is taken before.
+    TConversionResult result;
+    result.Stopped = form.FormMsg.StopRequested;
+    result.NotConverted = CountUnconvertedEmployees(form);
     form.FormMsg.CloseProgress();
 
     for (auto member : kConversionTables) (form.*member).Close();
     form.DbTableExrate.Close();
     form.tblDest.Close();
+    return result;
 }
 
 void StampEmployeeCurrency(TFormMerge& form, const std::string& code) {

@@ -6,6 +6,7 @@
 
 #include "startup/FormMerge.h"
 
+#include <cstddef>
 #include <string>
 
 namespace peltorn::currency {
@@ -17,9 +18,14 @@ namespace peltorn::currency {
 // totals, gross_wage, NETT_WAGE and the payment amount. An employee whose rate is missing is
 // reported and left unconverted. Then the bank transactions are rebuilt, every destination rate
 // set to 1 and the progress window closed. Writes the run log (Memo1). A stop request in the
-// progress window leaves the remaining employees unconverted. Database errors propagate (tables
-// opened here stay open then).
-void ConvertCurrency(TFormMerge& form);
+// progress window leaves the remaining employees unconverted (remembered like a missing rate, so
+// that the stamp leaves their pay currency on them). Database errors propagate (tables opened
+// here stay open then).
+struct TConversionResult {
+    bool Stopped = false;          // the operator asked to stop during the conversion
+    std::size_t NotConverted = 0;  // employees whose payroll stayed in its own currency
+};
+TConversionResult ConvertCurrency(TFormMerge& form);
 
 // Converts the current P_HTRX row (stages A and B): every floating-point or money field except
 // the day counts and the contribution fields becomes RoundDecimals(value x EmployeeRate, 2); the

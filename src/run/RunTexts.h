@@ -11,6 +11,9 @@ inline constexpr const char* kMsgInvalidPeriod = "Invalid Period!";
 inline constexpr const char* kMsgInvalidMergeDatabase = "Invalid merge database selected!";
 inline constexpr const char* kMsgLockedSkipped = "Merged database is locked and skipped. Database# ";
 inline constexpr const char* kMsgMergeCompleted = "Merge database completed";
+// A run the operator stopped: this + the count + the suffix.
+inline constexpr const char* kMsgMergeStoppedPrefix = "Merge stopped by the operator: ";
+inline constexpr const char* kMsgMergeStoppedSuffix = " employees not converted";
 // A destination that another merge run holds: "The destination database <path> of merge group
 // <code> is being merged by another run".
 inline constexpr const char* kErrBeingMergedPrefix = "The destination database ";

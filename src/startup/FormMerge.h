@@ -113,6 +113,9 @@ public:
     std::string CurrentEmpCode;
     std::string CurrentEmpCodeField;
     std::size_t RecordsTransferred = 0;  // records posted by TransferRecord since start-up
+    // Employees of the run (every group) whose payroll was left in its own currency: a missing
+    // rate, or a stop request before the conversion reached them. Set afresh by every run.
+    std::size_t EmployeesNotConverted = 0;
 
     db::TDbTable DbTablePara1{"DbTablePara1"};        // PAYPARA of dbDest, for the sign-on
     db::TDbTable DbTablePaypara1{"DbTablePaypara1"};  // PAYPARA1 of dbDest, "YEAR"
