@@ -12,8 +12,11 @@
 namespace peltorn::currency {
 
 // Called by the run once per group, after its last source: dbDest on the destination, dbSource
-// on the group's last source (whose EXRATE gives the rates), EditPeriod the period. For every
-// employee with P_HTRX rows of the period: find the rate (1 for StdCurr), convert each header row
+// on the group's last source (whose EXRATE gives the rates), EditPeriod the period ("999999":
+// every period in P_HTRX, each at its own rates; cycle "S" left alone under chkSPE). For every
+// employee with P_HTRX rows of the period, in the currency the group's sources hold on the
+// employee (SourceEmployeeCurrencies, else the destination's EMPLOYEE): find the rate (1 for
+// StdCurr), convert each header row
 // of the period and its detail rows, recompute TOTAL_ALLOWANCE, TOTAL_DEDUCTION, the detail
 // totals, gross_wage, NETT_WAGE and the payment amount. An employee whose rate is missing is
 // reported and left unconverted. Then the bank transactions are rebuilt, every destination rate

@@ -67,7 +67,7 @@ void ConvertGeneralRow(TFormMerge& form, db::TDbTable& table) {
 void ApplyAllowanceCurrency(TFormMerge& form, db::TDbTable& rows, db::TField& currCode) {
     db::TField& amount = rows.FieldByName(kFieldAmount);
     db::TField& famount = rows.FieldByName(kFieldFamount);
-    const std::string F = form.DbQueryHTRX.FieldByName(kFieldFcurrCode).AsString();
+    const std::string F = form.EmployeeCurrency;
     const std::string& S = form.StdCurr;
     const std::string C = currCode.AsString();
     const std::string empCode = form.P_HTRX.FieldByName(kFieldEmpCode).AsString();
@@ -110,7 +110,7 @@ void ApplyAllowanceCurrency(TFormMerge& form, db::TDbTable& rows, db::TField& cu
 void SortAllowanceRow(TFormMerge& form, db::TDbTable& rows) {
     db::TField& amount = rows.FieldByName(kFieldAmount);
     const std::string code = rows.FieldByName(kFieldAllwDedCode).AsString();
-    const std::string F = form.DbQueryHTRX.FieldByName(kFieldFcurrCode).AsString();
+    const std::string F = form.EmployeeCurrency;
 
     if (IsStatutoryCode(code) && F != form.StdCurr) {
         db::TField* amount2 = rows.FindField(kFieldAmount2);

@@ -132,6 +132,7 @@ bool RunGroup(TFormMerge& form) {
 
     form.Stage("clearing");
     ClearDestination(form);
+    form.SourceEmployeeCurrencies.clear();
 
     form.Stage("transfer");
     for (form.TableMergeDTL.First(); !form.TableMergeDTL.Eof(); form.TableMergeDTL.Next())

@@ -137,6 +137,115 @@ TEST_P(MergeConsistency, StopDuringTheConversionStampsOnlyTheConvertedEmployees)
     EXPECT_EQ(Currency("E3"), "MYR");
 }
 
+// A resigned employee's record stays behind, the payroll comes: it is converted with the
+// currency the source holds on the employee, in a new destination and in one that still has the
+// employee's record of an earlier run, stamped "MYR" then.
+TEST_P(MergeConsistency, ResignedEmployeesPayrollIsConvertedWithTheSourcesCurrency) {
+    OneSourceGroup();
+    PaidEmployee("A01", "E1", "SGD", "202406", "1000");
+    PaidEmployee("A01", "R1", "SGD", "202406", "1000", "1", "E");
+    PaidEmployee("A01", "R2", "SGD", "202406", "2000", "1", "E");
+    Rate("A01", "202406", "3.08");
+    // R2 was merged before it resigned: its old record carries the stamp of that run.
+    PutIn("#GRP", "EMPLOYEE", {{"EMP_NO", "R2"}, {"FCURR_CODE", "MYR"}, {"LOCAL_CURR_CODE", "MYR"}});
+    MakeForm("202406");
+    ASSERT_TRUE(Run()) << FirstError();
+
+    EXPECT_EQ(Currency("R1"), "<0>");  // not carried over
+    EXPECT_NEAR(Basic("E1", "202406"), 3080, 1e-6);  // 1000 x 3.08
+    EXPECT_NEAR(Basic("R1", "202406"), 3080, 1e-6);  // 1000 x 3.08, no record in the destination
+    EXPECT_NEAR(Basic("R2", "202406"), 6160, 1e-6);  // 2000 x 3.08, not taken as MYR
+    // Nett wage: BASIC 3080 + the allowance 30.8 (10 x 3.08) = 3110.8, all in MYR.
+    EXPECT_EQ(Bank("R1"), std::vector<std::string>{"202406 1 MYR 3110.8"});
+    EXPECT_EQ(Bank("R2"), std::vector<std::string>{"202406 1 MYR 6190.8"});  // 6160 + 30.8
+    auto aw = Where("P_DTRXAW", "EMPCODE", "R1");
+    ASSERT_EQ(aw.size(), 1u);
+    EXPECT_EQ(aw[0]["AMOUNT"], "30.8");  // 10 x 3.08
+
+    // Once more: the same figures, not converted twice.
+    MakeForm("202406");
+    ASSERT_TRUE(Run()) << FirstError();
+    EXPECT_NEAR(Basic("R1", "202406"), 3080, 1e-6);
+    EXPECT_NEAR(Basic("R2", "202406"), 6160, 1e-6);
+    EXPECT_EQ(Bank("R2"), std::vector<std::string>{"202406 1 MYR 6190.8"});  // 6160 + 30.8
+}
+
+// "Exclude Special record" keeps the destination's cycle "S" out of the whole run: not read from
+// the sources again, not converted again, its bank rows not rebuilt beside the kept ones.
+TEST_P(MergeConsistency, KeptSpecialCycleStaysOneConvertedCopyOverRuns) {
+    OneSourceGroup();
+    PaidEmployee("A01", "E1", "SGD", "202406", "1000");
+    Payroll("A01", "E1", "SGD", "202406", "500", "S");
+    Rate("A01", "202406", "3.08");
+    // The first run brings the special cycle and converts it.
+    MakeForm("202406");
+    ASSERT_TRUE(Run()) << FirstError();
+    const std::string first = Dump();
+    for (int run = 2; run <= 3; ++run) {
+        MakeForm("202406");
+        Form->Controls.chkSPE = true;
+        ASSERT_TRUE(Run()) << FirstError();
+        EXPECT_EQ(Dump(), first) << "run " << run;
+    }
+    EXPECT_NEAR(Basic("E1", "202406", "S"), 1540, 1e-6);  // 500 x 3.08, once
+    EXPECT_NEAR(Basic("E1", "202406", "1"), 3080, 1e-6);  // 1000 x 3.08
+    std::vector<std::string> special;
+    for (auto& row : Where("P_DTRXAW", "CYCLE", "S")) special.push_back(row["AMOUNT"]);
+    EXPECT_EQ(special, std::vector<std::string>{"30.8"});  // 10 x 3.08, one copy
+    // Nett wages: 3080 + 30.8 = 3110.8 and 1540 + 30.8 = 1570.8, one bank row each.
+    EXPECT_EQ(Bank("E1"), (std::vector<std::string>{"202406 1 MYR 3110.8", "202406 S MYR 1570.8"}));
+}
+
+// "999999": every period cleared and transferred again, each converted at its own rate, the
+// period tables encrypted, no cost-centre rows made up; a second run leaves the same.
+TEST_P(MergeConsistency, AllPeriodsConvertsEveryPeriodAtItsOwnRateAndRunsAgainAlike) {
+    OneSourceGroup();
+    PaidEmployee("A01", "E1", "SGD", "202405", "1000");
+    Payroll("A01", "E1", "SGD", "202406", "2000");
+    Rate("A01", "202405", "3.08");
+    Rate("A01", "202406", "3.1");
+    PutIn("A01", "COSTCTR", {{"EMPCODE", "E1"}, {"PERIOD", "202405"}, {"COST_CENTRE", "CC1"},
+                             {"PERCENT", "100"}});
+    PutIn("#GRP", "P_HTRX", {{"PERIOD", "202301"}, {"CYCLE", "1"}, {"EMPCODE", "OLD"}});
+    PutIn("#GRP", "COSTCTR", {{"EMPCODE", "OLD"}, {"PERIOD", "200612"}, {"COST_CENTRE", "X"}});
+    MakeForm("999999");
+    ASSERT_TRUE(Run()) << FirstError();
+    const std::string first = Dump();
+
+    EXPECT_EQ(RowsOf("#GRP", "P_HTRX").size(), 2u);  // 202301 of OLD cleared
+    EXPECT_NEAR(Basic("E1", "202405"), 3080, 1e-6);  // 1000 x 3.08
+    EXPECT_NEAR(Basic("E1", "202406"), 6200, 1e-6);  // 2000 x 3.1
+    std::vector<std::string> allowances;
+    for (auto& row : RowsOf("#GRP", "P_DTRXAW")) allowances.push_back(row["AMOUNT"]);
+    std::sort(allowances.begin(), allowances.end());
+    EXPECT_EQ(allowances, (std::vector<std::string>{"30.8", "31"}));  // 10 x 3.08, 10 x 3.1
+    // Nett wages: 3080 + 30.8 = 3110.8; 6200 + 31 = 6231.
+    EXPECT_EQ(Bank("E1"), (std::vector<std::string>{"202405 1 MYR 3110.8", "202406 1 MYR 6231"}));
+    EXPECT_EQ(Currency("E1"), "MYR");
+    // The sources' distribution rows as they are; nothing for periods 999901 to 999912.
+    EXPECT_EQ(Column("#GRP", "COSTCTR", "PERIOD"), std::vector<std::string>{"202405"});
+    const auto& log = Form->Controls.Memo1;
+    EXPECT_NE(std::find(log.begin(), log.end(), "Cost centres are not rebuilt for all periods"),
+              log.end());
+    if (!GetParam()) {
+        for (const char* table : {"P_HTRX", "P_DTRXAW", "P_DTRXLV", "BANKTRX"}) {
+            db::TDbConnection conn("check");
+            Connect(conn, CompanyPath("#GRP"));
+            db::TDbTable t("check");
+            t.SetConnection(&conn);
+            t.SetTableName(table);
+            t.Open();
+            EXPECT_TRUE(t.IsTableEncrypted()) << table;
+            t.Close();
+            conn.Disconnect();
+        }
+    }
+
+    MakeForm("999999");
+    ASSERT_TRUE(Run()) << FirstError();
+    EXPECT_EQ(Dump(), first);
+}
+
 INSTANTIATE_TEST_SUITE_P(Layouts, MergeConsistency, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& p) {
                              return p.param ? "Dictionary" : "FreeTables";
