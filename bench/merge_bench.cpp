@@ -294,7 +294,7 @@ TSizeResult MeasureSize(const TOptions& opt, const fs::path& dir, int employees)
     op.Start();
     auto begin = Clock::now();
     double cpu = CpuSeconds();
-    const bool ok = run::RunMerge(form);
+    const bool ok = run::RunMerge(form) == run::TMergeResult::Completed;
     db::FlushPendingWrites();
     result.MergeSeconds = Seconds(begin);
     result.MergeCpu = CpuSeconds() - cpu;

@@ -4,7 +4,9 @@
 //   peltorn merge [--ini FILE] --period YYYYMM [--leave] [--no-gl] [--exclude-special]
 //                 [--selected-only] [--yes] [--log FILE]
 //
-// Standard output: the progress texts and the run log, ending with "Merge database completed".
+// Standard output: the progress texts and the run log, ending with "Merge database completed"
+// (exit 0), or, when Ctrl-C stopped the run, with "Merge stopped by the operator: N employees not
+// converted" (exit 3).
 // Standard error: the run's messages and questions; "error: <text>" when the run fails (exit 1).
 #include "cli/Commands.h"
 
@@ -56,19 +58,24 @@ int RunMergeCommand(const TMergeArgs& args) {
     c.chkMERGE = args.SelectedOnly;
 
     TTerminalOperator::CatchInterrupt();
-    bool completed = run::RunMerge(form);
-    if (completed) {
+    run::TMergeResult result = run::RunMerge(form);
+    if (result != run::TMergeResult::Failed) {
         // The run committed everything before it said so; anything still held is written now,
         // and a failure to write it turns the result into a failure.
         try {
             db::FlushPendingWrites();
         } catch (const std::exception& e) {
             form.Operator().ReportError(e.what());
-            completed = false;
+            result = run::TMergeResult::Failed;
         }
     }
     if (log) log->flush();
-    if (!completed) return 1;
+    if (result == run::TMergeResult::Failed) return 1;
+    if (result == run::TMergeResult::Stopped) {
+        // Scripts tell a stopped run from a completed one by the status and the last line.
+        std::cout << run::StoppedMessage(form.EmployeesNotConverted) << std::endl;
+        return 3;
+    }
     std::cout << run::kMsgMergeCompleted << std::endl;
     return 0;
 }

@@ -72,7 +72,7 @@ int CopyBankRowsFrom(TFormMerge& form, db::TDbQuery& source) {
         source.First();
 
         // The employee's payroll stayed in its own currency: so do the bank rows.
-        const bool asCopied = IsUnconvertedEmployee(form, std::get<0>(key));
+        const bool asCopied = IsUnconvertedEmployee(form, std::get<0>(key), std::get<1>(key));
         int ttRows = 0;
         int copiedRows = 0;
         while (!source.Eof() && form.FormMsg.StepProgress()) {
@@ -225,8 +225,9 @@ void ConvertBankTransactions(TFormMerge& form) {
 
     headerRows.Close();
     headerRows.SQL().Clear();
-    headerRows.SQL().Add(kSqlHeaderRows);
-    headerRows.ParamByName(kParamPeriod).SetAsString(form.Controls.EditPeriod);
+    // The rows the conversion converted: a kept special cycle keeps the bank rows it has.
+    headerRows.SQL().Add(kSqlHeaderRows + PayrollRowsCondition(form));
+    SetPayrollRowsParams(form, headerRows);
     headerRows.Open();
 
     // The last source first: every header row it holds (or has bank rows for) is its own.

@@ -2,10 +2,13 @@
 //
 // Road of one group's conversion:
 //   open the rate table (last source) and the destination's payroll tables
-//   for each employee with header rows in the period (selection DbQueryHTRX, employee order),
-//   while the operator has not asked to stop:
-//       rate of the pay currency (1 for the standard currency; missing: reported, employee left
-//       unconverted)
+//   for each period and employee with header rows (selection DbQueryHTRX: the period, or every
+//   period for "999999"; cycle "S" left out when it is kept), while the operator has not asked
+//   to stop:
+//       pay currency as the group's sources hold it on the employee (a resigned employee's too),
+//       else as the destination does
+//       rate of the pay currency for that period (1 for the standard currency; missing:
+//       reported, employee left unconverted for the period)
 //       for each header row of the employee and period (one per cycle):
 //           A  every amount x rate, rounded to 2 decimals      } ConvertHeaderRow
 //           B  contributions taken from the "S_" fields         }
@@ -190,21 +193,37 @@ void HandleHeaderRow(TFormMerge& form, const std::string& empNo) {
     table.Post();
 }
 
-// Remembers an employee whose pay currency has no rate, with the currency codes the destination
-// holds for them, so that the stamp at the end of the group can leave them on the employee.
-void RememberUnconverted(TFormMerge& form, const std::string& empNo, const std::string& fcurr) {
-    TUnconvertedEmployee entry{empNo, fcurr, fcurr};
-    db::TDbQuery query("UnconvertedEmployee");
+// The currency codes of an employee's payroll: as the group's sources hold them (a resigned
+// employee's too, whose record is not carried over), else as the destination holds them. False
+// when neither knows the employee.
+bool PayCurrency(TFormMerge& form, const std::string& empNo, TEmployeeCurrency& codes) {
+    const auto found = form.SourceEmployeeCurrencies.find(empNo);
+    if (found != form.SourceEmployeeCurrencies.end()) {
+        codes = found->second;
+        return true;
+    }
+    db::TDbQuery query("EmployeeCurrency");
     query.SetConnection(&form.dbDest);
     if (!form.dbDest.IsDictionaryConn()) {
         query.SetTablePassword(kTableEmployee, signon::kFreeTablePassword);
     }
-    query.SQL().Add(kSqlEmployeeLocalCurrency);
+    query.SQL().Add(kSqlEmployeeCurrency);
     query.ParamByName(kParamEmpNo).SetAsString(empNo);
     query.Open();
-    if (!query.Eof()) entry.LocalCurrCode = query.FieldByName(kFieldLocalCurrCode).AsString();
+    const bool known = !query.Eof();
+    if (known) {
+        codes = {query.FieldByName(kFieldFcurrCode).AsString(),
+                 query.FieldByName(kFieldLocalCurrCode).AsString()};
+    }
     query.Close();
-    UnconvertedEmployees(form).push_back(entry);
+    return known;
+}
+
+// Remembers an employee whose payroll of a period stays in its own currency, with the currency
+// codes of that payroll, so that the stamp at the end of the group leaves them on the employee.
+void RememberUnconverted(TFormMerge& form, const std::string& empNo, const std::string& period,
+                         const TEmployeeCurrency& codes) {
+    UnconvertedEmployees(form).push_back({empNo, codes.FcurrCode, codes.LocalCurrCode, period});
 }
 
 }  // namespace
@@ -232,8 +251,7 @@ void ConvertHeaderRow(TFormMerge& form) {
     table.Post();
 }
 
-void ConvertCurrency(TFormMerge& form) {
-    const std::string period = form.Controls.EditPeriod;
+TConversionResult ConvertCurrency(TFormMerge& form) {
     const std::string& pw = signon::kFreeTablePassword;
     UnconvertedEmployees(form).clear();
 
@@ -246,26 +264,35 @@ void ConvertCurrency(TFormMerge& form) {
 
     // 2. The selection reads encrypted tables of a free-table destination.
     auto& selection = form.DbQueryHTRX;
-    if (!form.dbDest.IsDictionaryConn()) {
-        selection.SetTablePassword(kTableEmployee, pw);
-        selection.SetTablePassword(kTableHtrx, pw);
-    }
+    if (!form.dbDest.IsDictionaryConn()) selection.SetTablePassword(kTableHtrx, pw);
 
     form.Controls.Memo1.push_back(kLogUpdateHtrx);
 
+    // Every period and employee with payroll rows: one period, or each period the destination
+    // holds for "999999", each converted at its own rates.
     selection.Close();
     selection.SQL().Clear();
-    for (const char* line : kSqlEmployeeSelection) selection.SQL().Add(line);
-    selection.ParamByName(kParamPeriod).SetAsString(period);
+    selection.SQL().Add(kSqlPayrollEmployees + PayrollRowsCondition(form));
+    for (const char* line : kSqlPayrollEmployeesOrder) selection.SQL().Add(line);
+    SetPayrollRowsParams(form, selection);
     selection.Prepare();
     selection.Open();
 
+    const bool keepSpecial = form.Controls.chkSPE;
     while (!selection.Eof() && form.FormMsg.StepProgress()) {
         form.FormMsg.ShowProgress(selection.RecordCount(), kProgressMessage);
         form.DbTableExrate.SetIndexFieldNames(kRateIndex);
 
-        const std::string empNo = selection.FieldByName(kFieldEmpNo).AsString();
-        const std::string fcurr = selection.FieldByName(kFieldFcurrCode).AsString();
+        const std::string empNo = selection.FieldByName(kFieldEmpCode).AsString();
+        const std::string period = selection.FieldByName(kFieldPeriod).AsString();
+        TEmployeeCurrency codes;
+        if (!PayCurrency(form, empNo, codes)) {
+            // Payroll of nobody the group knows has no currency to convert from.
+            selection.Next();
+            continue;
+        }
+        const std::string& fcurr = codes.FcurrCode;
+        form.EmployeeCurrency = fcurr;
         bool haveRate = true;
         if (fcurr != form.StdCurr) {
             if (FindExchangeRate(form, fcurr, period, form.StdCurr)) {
@@ -285,15 +312,27 @@ void ConvertCurrency(TFormMerge& form) {
             headers.FindKey({empNo, period});
             while (!headers.Eof() && headers.FieldByName(kFieldEmpCode).AsString() == empNo &&
                    headers.FieldByName(kFieldPeriod).AsString() == period) {
-                HandleHeaderRow(form, empNo);
+                // A kept special cycle was converted by the run that brought it.
+                if (!keepSpecial || headers.FieldByName(kFieldCycle).AsString() != kSpecialCycle)
+                    HandleHeaderRow(form, empNo);
                 headers.Next();
             }
         } else {
             // Without a rate any figure would be wrong (an earlier employee's rate, or 0):
             // the employee's payroll stays in its own currency, as copied from the source.
-            RememberUnconverted(form, empNo, fcurr);
+            RememberUnconverted(form, empNo, period, codes);
         }
         selection.Next();
+    }
+    // A stop request ends the loop; the employees it did not reach keep their payroll in its own
+    // currency, and so must keep that currency on their record when the group is stamped.
+    for (; !selection.Eof(); selection.Next()) {
+        const std::string empNo = selection.FieldByName(kFieldEmpCode).AsString();
+        TEmployeeCurrency codes;
+        if (PayCurrency(form, empNo, codes)) {
+            RememberUnconverted(form, empNo, selection.FieldByName(kFieldPeriod).AsString(),
+                                codes);
+        }
     }
 
     form.Stage("bank");
@@ -303,11 +342,16 @@ void ConvertCurrency(TFormMerge& form) {
     form.dbqryUpdate.Close();
     form.dbqryUpdate.ExecSQL();
 
+    // Closing the window clears the stop request, so it is taken before.
+    TConversionResult result;
+    result.Stopped = form.FormMsg.StopRequested;
+    result.NotConverted = CountUnconvertedEmployees(form);
     form.FormMsg.CloseProgress();
 
     for (auto member : kConversionTables) (form.*member).Close();
     form.DbTableExrate.Close();
     form.tblDest.Close();
+    return result;
 }
 
 void StampEmployeeCurrency(TFormMerge& form, const std::string& code) {

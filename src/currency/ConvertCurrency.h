@@ -6,20 +6,29 @@
 
 #include "startup/FormMerge.h"
 
+#include <cstddef>
 #include <string>
 
 namespace peltorn::currency {
 
 // Called by the run once per group, after its last source: dbDest on the destination, dbSource
-// on the group's last source (whose EXRATE gives the rates), EditPeriod the period. For every
-// employee with P_HTRX rows of the period: find the rate (1 for StdCurr), convert each header row
+// on the group's last source (whose EXRATE gives the rates), EditPeriod the period ("999999":
+// every period in P_HTRX, each at its own rates; cycle "S" left alone under chkSPE). For every
+// employee with P_HTRX rows of the period, in the currency the group's sources hold on the
+// employee (SourceEmployeeCurrencies, else the destination's EMPLOYEE): find the rate (1 for
+// StdCurr), convert each header row
 // of the period and its detail rows, recompute TOTAL_ALLOWANCE, TOTAL_DEDUCTION, the detail
 // totals, gross_wage, NETT_WAGE and the payment amount. An employee whose rate is missing is
 // reported and left unconverted. Then the bank transactions are rebuilt, every destination rate
 // set to 1 and the progress window closed. Writes the run log (Memo1). A stop request in the
-// progress window leaves the remaining employees unconverted. Database errors propagate (tables
-// opened here stay open then).
-void ConvertCurrency(TFormMerge& form);
+// progress window leaves the remaining employees unconverted (remembered like a missing rate, so
+// that the stamp leaves their pay currency on them). Database errors propagate (tables opened
+// here stay open then).
+struct TConversionResult {
+    bool Stopped = false;          // the operator asked to stop during the conversion
+    std::size_t NotConverted = 0;  // employees whose payroll stayed in its own currency
+};
+TConversionResult ConvertCurrency(TFormMerge& form);
 
 // Converts the current P_HTRX row (stages A and B): every floating-point or money field except
 // the day counts and the contribution fields becomes RoundDecimals(value x EmployeeRate, 2); the

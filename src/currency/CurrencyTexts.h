@@ -23,22 +23,30 @@ inline constexpr const char* kProgressMessage = "Process Currency conversion.";
 inline constexpr const char* kHtrxUpdating = "\\P_HTRX Updating : ";
 
 // ---- statements ----
-inline constexpr const char* kSqlEmployeeSelection[] = {
-    "SELECT EMPLOYEE.EMP_NO,FCURR_CODE FROM P_HTRX,EMPLOYEE WHERE PERIOD = :PERIOD AND "
-    "EMPLOYEE.EMP_NO=P_HTRX.EMPCODE",
-    "GROUP BY EMPLOYEE.EMP_NO,FCURR_CODE ",
-    "ORDER BY EMPLOYEE.EMP_NO,FCURR_CODE ",
+// The employees with payroll rows, one row per period and employee; the condition
+// (PayrollRowsCondition) comes between the first line and the others.
+inline constexpr const char* kSqlPayrollEmployees = "SELECT PERIOD,EMPCODE FROM P_HTRX";
+inline constexpr const char* kSqlPayrollEmployeesOrder[] = {
+    "GROUP BY PERIOD,EMPCODE ",
+    "ORDER BY PERIOD,EMPCODE ",
 };
+inline constexpr const char* kSqlWherePeriod = " WHERE PERIOD=:period";
+inline constexpr const char* kSqlAndNotSpecial = " AND CYCLE<>'S'";
+inline constexpr const char* kSqlWhereNotSpecial = " WHERE CYCLE<>'S'";
+inline constexpr const char* kSpecialCycle = "S";
+inline constexpr const char* kAllPeriods = "999999";
+// The pay currency codes of one destination employee, for payroll of an employee no source of
+// the group holds.
+inline constexpr const char* kSqlEmployeeCurrency =
+    "SELECT FCURR_CODE,LOCAL_CURR_CODE FROM EMPLOYEE WHERE EMP_NO=:EMP_NO";
 inline constexpr const char* kSqlStampEmployees =
     "update EMPLOYEE set FCURR_CODE=:FCURR_CODE,LOCAL_CURR_CODE=:FCURR_CODE";
 // Puts the pay currency back on one employee whose payroll could not be converted.
 inline constexpr const char* kSqlKeepEmployeeCurrency =
     "update EMPLOYEE set FCURR_CODE=:FCURR_CODE,LOCAL_CURR_CODE=:LOCAL_CURR_CODE "
     "where EMP_NO=:EMP_NO";
-inline constexpr const char* kSqlEmployeeLocalCurrency =
-    "SELECT LOCAL_CURR_CODE FROM EMPLOYEE WHERE EMP_NO=:EMP_NO";
-inline constexpr const char* kSqlHeaderRows =
-    "SELECT EMPCODE,PERIOD,CYCLE,NETT_WAGE FROM P_HTRX WHERE PERIOD=:PERIOD";
+// The header rows whose bank transactions are rebuilt; PayrollRowsCondition follows.
+inline constexpr const char* kSqlHeaderRows = "SELECT EMPCODE,PERIOD,CYCLE,NETT_WAGE FROM P_HTRX";
 inline constexpr const char* kSqlSourceBankRows =
     "SELECT * FROM BANKTRX WHERE CYCLE = :CYCLE AND PERIOD=:PERIOD AND EMPCODE=:EMPCODE ";
 // Whether a source company holds the payroll header of one employee, period and cycle.

@@ -67,22 +67,28 @@ void ConvertGeneralRow(TFormMerge& form, db::TDbTable& table) {
 void ApplyAllowanceCurrency(TFormMerge& form, db::TDbTable& rows, db::TField& currCode) {
     db::TField& amount = rows.FieldByName(kFieldAmount);
     db::TField& famount = rows.FieldByName(kFieldFamount);
-    const std::string F = form.DbQueryHTRX.FieldByName(kFieldFcurrCode).AsString();
+    const std::string F = form.EmployeeCurrency;
     const std::string& S = form.StdCurr;
     const std::string C = currCode.AsString();
     const std::string empCode = form.P_HTRX.FieldByName(kFieldEmpCode).AsString();
 
+    // The run log shows the rate the row's amount was converted with; where no rate entered it
+    // (paid in the standard currency, a missing rate) the current rate row's, as always.
+    std::string appliedRate = CurrentRateText(form);
     if (F != S) {
         if (C.empty()) {
+            appliedRate = db::FormatFloat(form.EmployeeRate);
             // The row is in the employee's own currency: the employee's rate applies, whatever
             // rate row an earlier row of the employee moved the rate table to.
             amount.SetAsFloat(support::RoundDecimals(
                 static_cast<long double>(amount.AsFloat()) * form.EmployeeRate, 2));
         } else if (C == S) {
             amount.SetAsFloat(famount.AsFloat());  // already in the standard currency
+            appliedRate = "1";
         } else {
             const std::string period = form.P_HTRX.FieldByName(kFieldPeriod).AsString();
             if (FindExchangeRate(form, C, period, S)) {
+                appliedRate = CurrentRateText(form);
                 amount.SetAsFloat(support::RoundDecimals(
                     static_cast<long double>(famount.AsFloat()) * CurrentRate(form), 2));
             } else {
@@ -93,7 +99,7 @@ void ApplyAllowanceCurrency(TFormMerge& form, db::TDbTable& rows, db::TField& cu
     // An employee paid in the standard currency keeps AMOUNT as it is, whatever C says.
 
     form.Controls.Memo1.push_back("employee# " + empCode + " FCURR_CODE " + F + " STDCURR " + S +
-                                  " RATE " + CurrentRateText(form) + " Local$ " +
+                                  " RATE " + appliedRate + " Local$ " +
                                   amount.AsString() + " FAMT : " + famount.AsString());
     // The destination keeps only the standard-currency amount.
     famount.Clear();
@@ -104,7 +110,7 @@ void ApplyAllowanceCurrency(TFormMerge& form, db::TDbTable& rows, db::TField& cu
 void SortAllowanceRow(TFormMerge& form, db::TDbTable& rows) {
     db::TField& amount = rows.FieldByName(kFieldAmount);
     const std::string code = rows.FieldByName(kFieldAllwDedCode).AsString();
-    const std::string F = form.DbQueryHTRX.FieldByName(kFieldFcurrCode).AsString();
+    const std::string F = form.EmployeeCurrency;
 
     if (IsStatutoryCode(code) && F != form.StdCurr) {
         db::TField* amount2 = rows.FindField(kFieldAmount2);

@@ -3,7 +3,7 @@
 // which the header totals are recomputed.
 //
 // Inputs, as the header recomputation leaves them: the current P_HTRX row (EMPCODE, PERIOD,
-// CYCLE), the current row of the employee selection DbQueryHTRX (FCURR_CODE), EmployeeRate,
+// CYCLE), the employee's pay currency EmployeeCurrency, EmployeeRate,
 // StdCurr, the rate table and the allowance master TableAllw (ALLOWNCE, "ALLOW_CODE;YEAR"), all
 // open.
 #pragma once

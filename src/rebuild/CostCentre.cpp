@@ -42,6 +42,8 @@ constexpr const char* kCostCentre = "cost_CENTRE";
 constexpr const char* kCostDepartment = "DEPARTMENT";
 constexpr const char* kCostPercent = "percent";
 
+constexpr const char* kAllPeriods = "999999";
+constexpr const char* kAllPeriodsSkipped = "Cost centres are not rebuilt for all periods";
 constexpr const char* kInvalidYear = "Invalid period for the cost-centre rebuild: ";
 
 bool IsFourDigitYear(const std::string& year) {
@@ -93,6 +95,12 @@ void WriteEmployeeYear(TFormMerge& form, const std::string& empNo) {
 // layer's error for a failing statement, edit or post (rows written before it stay), and
 // std::runtime_error, before anything is changed, when the period does not begin with a year.
 void RebuildCostCentres(TFormMerge& form) {
+    // "999999" merges every period: there is no one year to rebuild, and the distribution rows
+    // the sources hold for their periods were transferred as they are.
+    if (form.Controls.EditPeriod == kAllPeriods) {
+        form.Controls.Memo1.push_back(kAllPeriodsSkipped);
+        return;
+    }
     // A period whose front is not a year would fill the table with rows of nonsense periods after
     // the delete has emptied it, so it is refused before anything changes.
     if (!IsFourDigitYear(MergedYear(form))) {

@@ -10,7 +10,8 @@ namespace peltorn::rebuild {
 
 // COSTCTR made afresh from EMPLOYEE for the year of Controls.EditPeriod: rows from 200701 on are
 // deleted, then each employee gets one row per month charging 100 percent to its own cost
-// centre and department. Stops before the next employee on a confirmed stop request of the
+// centre and department. For "999999" (all periods) nothing is rebuilt and the run log says so.
+// Stops before the next employee on a confirmed stop request of the
 // progress window. Leaves COSTCTR and EMPLOYEE open. Database errors pass to the caller.
 void RebuildCostCentres(TFormMerge& form);
 

@@ -5,9 +5,9 @@
 //      tables (only with "Merge GL?"); EXRATE; EMP_BNK, EMP_PROS, EMP_ALW (these three with the
 //      free-table password);
 //   2. EMP_BNK.TRXID made a plain integer column when it is an auto-increment one;
-//   3. the period deleted from the eleven period tables, each first opened exclusively,
-//      encrypted (free tables) and packed. A period table that fails is reported, and its error
-//      then ends the run.
+//   3. the period deleted from the eleven period tables ("999999": every period), each first
+//      opened exclusively, encrypted (free tables) and packed; cycle "S" kept under "Exclude
+//      Special record". A period table that fails is reported, and its error then ends the run.
 //
 // Nothing is undone if the run fails later: emptied tables and deleted records stay deleted.
 #include "run/ClearDestination.h"
@@ -72,15 +72,22 @@ void ClearWholeTable(TFormMerge& form, const std::string& tableName, bool withPa
 
 void ClearTablePeriod(TFormMerge& form, const std::string& tableName) {
     const std::string& period = form.Controls.EditPeriod;
-    if (period == kAllPeriods) return;
     CurrentRunContext().Table = tableName;
 
     const bool freeTables = !form.dbDest.IsDictionaryConn();
+    const bool keepSpecial = form.Controls.chkSPE;
     db::TDbQuery& q = form.DbQueryDel;
     q.SQL().Clear();
-    q.SQL().Add(kDeleteFrom + tableName +
-                (form.Controls.chkSPE ? kDeletePeriodKeepSpecialTail : kDeletePeriodTail));
-    q.ParamByName(kPeriodParam).SetAsString(period);
+    if (period == kAllPeriods) {
+        // Every period is transferred again, so every period is cleared (the kept special cycle
+        // aside): a second run leaves what the first did.
+        q.SQL().Add(kDeleteFrom + tableName +
+                    (keepSpecial ? kDeleteAllKeepSpecialTail : kDeleteWholeTail));
+    } else {
+        q.SQL().Add(kDeleteFrom + tableName +
+                    (keepSpecial ? kDeletePeriodKeepSpecialTail : kDeletePeriodTail));
+        q.ParamByName(kPeriodParam).SetAsString(period);
+    }
     if (freeTables) q.SetTablePassword(tableName, signon::kFreeTablePassword);
 
     db::TDbTable& t = form.DbTable1;

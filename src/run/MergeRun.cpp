@@ -18,8 +18,9 @@
 //           report and parameter tables again
 //       ConvertCurrency; RebuildCostCentres; RebuildAllowanceColumns;
 //       StampEmployeeCurrency(StdCurr) when StdCurr is not empty
-//   progress window closed; "Merge database completed"; buttons enabled; company
-//   connections closed.
+//   progress window closed; "Merge database completed" (or, after a stop request, "Merge stopped
+//   by the operator: N employees not converted", no later group started); buttons enabled;
+//   company connections closed.
 //
 // Every path through a group ends with Next on MERGRHD. A group holds its destination against
 // other merge runs from before dbDest is connected to its end. An error anywhere ends the run at
@@ -97,8 +98,9 @@ void RunSource(TFormMerge& form) {
         TransferParameterTable(form, table);
 }
 
-// One group, the current record of TableMerge. Returns normally for a merged or skipped group.
-void RunGroup(TFormMerge& form) {
+// One group, the current record of TableMerge. Returns normally for a merged or skipped group;
+// true when the operator asked to stop while it was merged.
+bool RunGroup(TFormMerge& form) {
     TRunContext& context = CurrentRunContext();
     const std::string code = form.TableMerge.FieldByName(kMergeGroupCode).AsString();
     context = {code, {}, {}};
@@ -106,7 +108,7 @@ void RunGroup(TFormMerge& form) {
     // Checked before the selection, so it applies to every group, selected or not.
     if (support::SubStr(code, 1, 1) != kConsolidatedMark) throw EMergeError(kMsgInvalidMergeDatabase);
     if (form.Controls.chkMERGE && form.TableMerge.FieldByName(kMergeGroupMaster).AsString() != kYes)
-        return;
+        return false;
 
     form.CurrentDbPath =
         DestinationPath(form.BaseFolder, form.DictionarySetting, support::TrimSpaces(code));
@@ -127,11 +129,12 @@ void RunGroup(TFormMerge& form) {
     form.DbTablePaypara1.Open();
     if (IsDestinationLocked(form, form.Controls.EditPeriod)) {
         form.Operator().Inform(kMsgLockedSkipped + code);
-        return;
+        return false;
     }
 
     form.Stage("clearing");
     ClearDestination(form);
+    form.SourceEmployeeCurrencies.clear();
 
     form.Stage("transfer");
     for (form.TableMergeDTL.First(); !form.TableMergeDTL.Eof(); form.TableMergeDTL.Next())
@@ -142,14 +145,18 @@ void RunGroup(TFormMerge& form) {
                                        support::TrimSpaces(code));
     context.Table.clear();
     form.Stage("currency");
-    currency::ConvertCurrency(form);
+    const currency::TConversionResult conversion = currency::ConvertCurrency(form);
+    form.EmployeesNotConverted += conversion.NotConverted;
     form.Stage("cost-centre");
     rebuild::RebuildCostCentres(form);
     form.Stage("allowance columns");
     rebuild::RebuildAllowanceColumns(form);
+    // The stamp leaves their own currency on the employees the conversion did not reach.
     form.Stage("employee stamp");
     if (!form.StdCurr.empty()) currency::StampEmployeeCurrency(form, form.StdCurr);
     form.Stage("");
+    // A stop during the conversion, or one the cost-centre rebuild left standing.
+    return conversion.Stopped || form.FormMsg.StopRequested;
 }
 
 }  // namespace
@@ -199,9 +206,15 @@ bool IsDestinationLocked(TFormMerge& form, const std::string& period) {
     return lock.FieldByName(kLockPeriodField).AsInteger() >= std::stoi(period);
 }
 
-void BitBtn1Click(TFormMerge& form) {
+std::string StoppedMessage(std::size_t employeesNotConverted) {
+    return kMsgMergeStoppedPrefix + std::to_string(employeesNotConverted) +
+           kMsgMergeStoppedSuffix;
+}
+
+TMergeResult BitBtn1Click(TFormMerge& form) {
     TMergeControls& c = form.Controls;
     g_runContext = {};
+    form.EmployeesNotConverted = 0;
     c.Memo1.clear();
     form.DbTableExrate.Close();
     form.DbTableExrate.SetIndexFieldNames(kExrateIndex);
@@ -218,15 +231,22 @@ void BitBtn1Click(TFormMerge& form) {
     form.dbDest.Disconnect();
     form.TableMCompany.SetFiltered(false);
 
-    for (form.TableMerge.First(); !form.TableMerge.Eof(); form.TableMerge.Next()) RunGroup(form);
+    // The operator's stop ends the run after the group it came in: that group is finished (its
+    // conversion stops, the rebuilds and the stamp run), so its destination stays consistent, and
+    // no further destination is cleared.
+    bool stopped = false;
+    for (form.TableMerge.First(); !stopped && !form.TableMerge.Eof(); form.TableMerge.Next())
+        stopped = RunGroup(form);
 
     g_runContext = {};
     form.FormMsg.CloseProgress();
-    form.Operator().Inform(kMsgMergeCompleted);
+    form.Operator().Inform(stopped ? StoppedMessage(form.EmployeesNotConverted)
+                                   : std::string(kMsgMergeCompleted));
     c.BitBtn1Enabled = true;
     c.BitBtn2Enabled = true;
     form.dbDest.Disconnect();
     form.dbSource.Disconnect();
+    return stopped ? TMergeResult::Stopped : TMergeResult::Completed;
 }
 
 std::string RunErrorReport(const std::string& errorText, const TRunContext& context) {
@@ -242,13 +262,12 @@ std::string RunErrorReport(const std::string& errorText, const TRunContext& cont
     return where.empty() ? errorText : errorText + where + ")";
 }
 
-bool RunMerge(TFormMerge& form) {
+TMergeResult RunMerge(TFormMerge& form) {
     try {
-        BitBtn1Click(form);
-        return true;
+        return BitBtn1Click(form);
     } catch (const std::exception& e) {
         form.Operator().ReportError(RunErrorReport(e.what(), CurrentRunContext()));
-        return false;
+        return TMergeResult::Failed;
     }
 }
 

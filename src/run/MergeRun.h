@@ -6,6 +6,7 @@
 
 #include "startup/FormMerge.h"
 
+#include <cstddef>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -61,20 +62,28 @@ bool IsValidPeriod(const std::string& period);
 // "T" and lockPeriod >= the period as a number. Expects DbTablePaypara1 open on the destination.
 bool IsDestinationLocked(TFormMerge& form, const std::string& period);
 
+// How a run ended: every group merged, stopped by the operator (the group being merged when the
+// stop came is finished, later groups are not started), or ended by an error.
+enum class TMergeResult { Completed, Stopped, Failed };
+
+// The line a stopped run ends with: "Merge stopped by the operator: N employees not converted".
+std::string StoppedMessage(std::size_t employeesNotConverted);
+
 // The click handler of BitBtn1. Expects the main database open (TableMerge, TableMergeDTL,
 // TableMCompany) and BaseFolder, DictionarySetting and StdCurr set. Runs every merge group for
 // the period of Controls.EditPeriod and ends with "Merge database completed", the buttons enabled
-// again and the company connections closed.
+// again and the company connections closed. A stop request of the operator (Esc in the progress
+// window, Ctrl-C in the terminal) ends it the same way after the group it came in, but with
+// StoppedMessage instead; EmployeesNotConverted holds the count. Returns Completed or Stopped.
 // Raises: "Invalid Period!" (EMergeError) before anything changes when IsValidPeriod refuses the
 // period (an empty one too); the buttons stay enabled then. Any other failure ends the run at
 // once and is raised unchanged: the buttons stay disabled, the connections and the progress
 // window as they were, everything already written stays written.
-void BitBtn1Click(TFormMerge& form);
+TMergeResult BitBtn1Click(TFormMerge& form);
 
 // BitBtn1Click for the front ends: an error that ends the run goes to the standard error report
-// (Operator().ReportError) as RunErrorReport() words it, and the result is false; true when the
-// run completed.
-bool RunMerge(TFormMerge& form);
+// (Operator().ReportError) as RunErrorReport() words it, and the result is Failed.
+TMergeResult RunMerge(TFormMerge& form);
 
 // The text the standard error report shows for an error that ended the run: the error's own text,
 // then, where known, the merge group, the database and the table it happened in.

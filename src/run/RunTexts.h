@@ -11,6 +11,9 @@ inline constexpr const char* kMsgInvalidPeriod = "Invalid Period!";
 inline constexpr const char* kMsgInvalidMergeDatabase = "Invalid merge database selected!";
 inline constexpr const char* kMsgLockedSkipped = "Merged database is locked and skipped. Database# ";
 inline constexpr const char* kMsgMergeCompleted = "Merge database completed";
+// A run the operator stopped: this + the count + the suffix.
+inline constexpr const char* kMsgMergeStoppedPrefix = "Merge stopped by the operator: ";
+inline constexpr const char* kMsgMergeStoppedSuffix = " employees not converted";
 // A destination that another merge run holds: "The destination database <path> of merge group
 // <code> is being merged by another run".
 inline constexpr const char* kErrBeingMergedPrefix = "The destination database ";
@@ -47,6 +50,8 @@ inline constexpr const char* kDeleteFrom = "DELETE FROM \"";
 inline constexpr const char* kDeleteWholeTail = "\"  ";
 inline constexpr const char* kDeletePeriodTail = "\" WHERE PERIOD=:PERIOD ";
 inline constexpr const char* kDeletePeriodKeepSpecialTail = "\" WHERE PERIOD=:PERIOD AND CYCLE<>'S' ";
+// "999999": every period of the table, the special cycle kept under "Exclude Special record".
+inline constexpr const char* kDeleteAllKeepSpecialTail = "\" WHERE CYCLE<>'S' ";
 inline constexpr const char* kRepairTrxidDictionary =
     "IF EXISTS (SELECT * FROM SYSTEM.COLUMNS WHERE PARENT = 'EMP_BNK' and Name = 'TRXID' AND "
     "Field_Type=15 ) THEN ALTER TABLE EMP_BNK ALTER COLUMN TRXID TRXID INTEGER;  END IF ";
@@ -59,6 +64,11 @@ inline constexpr const char* kSelect = "SELECT ";                 // E: this + t
 inline constexpr const char* kDotStarFrom = ".* FROM ";
 inline constexpr const char* kWherePeriod = "WHERE PERIOD = :PERIOD ";             // P
 inline constexpr const char* kWherePeriodToTransfer = "WHERE  PERIOD_TO_TRANSFER=:PERIOD";  // M
+// A period table's selection without the special cycle, kept in the destination under "Exclude
+// Special record": after the period condition, or alone for "999999".
+inline constexpr const char* kAndNotSpecial = "AND CYCLE<>'S' ";
+inline constexpr const char* kWhereNotSpecial = "WHERE CYCLE<>'S' ";
+inline constexpr const char* kPeriodMark = ":PERIOD";
 inline constexpr const char* kPeriodParam = "PERIOD";
 
 // ---- tables and fields addressed by name ----
@@ -73,6 +83,8 @@ inline constexpr const char* kTrxid = "TRXID";
 inline constexpr const char* kPHtrx = "P_HTRX";
 inline constexpr const char* kEmployee = "EMPLOYEE";
 inline constexpr const char* kStopInd = "STOP_IND";
+inline constexpr const char* kFcurrCode = "FCURR_CODE";
+inline constexpr const char* kLocalCurrCode = "LOCAL_CURR_CODE";
 inline constexpr const char* kEmpCld = "EMP_CLD";
 inline constexpr const char* kCostCtr = "COSTCTR";
 inline constexpr const char* kAllownce = "ALLOWNCE";

@@ -123,24 +123,42 @@ void OpenSourceSelection(TFormMerge& form, const std::vector<std::string>& lines
     src.Close();
     src.SQL().Clear();
     for (const auto& line : lines) src.SQL().Add(line);
-    // Only the period conditions add a second line, and each has the parameter PERIOD.
-    if (lines.size() > 1) src.ParamByName(kPeriodParam).SetAsString(period);
+    // Only the period conditions have the parameter PERIOD.
+    if (std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+            return line.find(kPeriodMark) != std::string::npos;
+        })) {
+        src.ParamByName(kPeriodParam).SetAsString(period);
+    }
     src.Open();
 }
 
-std::vector<std::string> SelectionOf(const TTableRule& rule, const std::string& period) {
+std::vector<std::string> SelectionOf(const TTableRule& rule, const std::string& period,
+                                     bool keepSpecial) {
     const std::string table = rule.Table;
     std::vector<std::string> lines;
     lines.push_back(rule.Select == S ? kSelectAllFrom + table
                                      : kSelect + table + kDotStarFrom + table);
     if (rule.Limit == P && period != kAllPeriods) lines.push_back(kWherePeriod);
     if (rule.Limit == M) lines.push_back(kWherePeriodToTransfer);
+    // A kept special cycle is the destination's own: the sources' rows of it would come in
+    // beside it again with every run. COSTCTR has no cycle.
+    if (keepSpecial && rule.Limit == P && table != kCostCtr)
+        lines.push_back(period != kAllPeriods ? kAndNotSpecial : kWhereNotSpecial);
     return lines;
+}
+
+// The conversion converts every payroll row with its employee's currency as the source holds it,
+// also for an employee whose master record stays behind.
+void RememberSourceCurrency(TFormMerge& form) {
+    db::TDbQuery& src = form.tblSource;
+    form.SourceEmployeeCurrencies[src.FieldByName(kEmpNo).AsString()] = {
+        src.FieldByName(kFcurrCode).AsString(), src.FieldByName(kLocalCurrCode).AsString()};
 }
 
 void TransferAllRecords(TFormMerge& form, bool pickEmployee, bool skipStopped) {
     db::TDbQuery& src = form.tblSource;
     for (src.First(); !src.Eof(); src.Next()) {
+        if (skipStopped) RememberSourceCurrency(form);
         if (skipStopped && src.FieldByName(kStopInd).AsString() == kStoppedEmployee) continue;
         if (pickEmployee) PickEmployeeCode(form);
         TransferRecord(form);
@@ -164,7 +182,8 @@ void TransferCompanyTable(TFormMerge& form, const TTableRule& rule) {
     CloseDestinationTable(form);
     if (rule.LeaveOnly && !form.Controls.CheckBoxLeave) return;
 
-    OpenSourceSelection(form, SelectionOf(rule, form.Controls.EditPeriod),
+    OpenSourceSelection(form,
+                        SelectionOf(rule, form.Controls.EditPeriod, form.Controls.chkSPE),
                         form.Controls.EditPeriod);
 
     db::TDbTable& dest = form.tblDest;

@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,12 @@ private:
     support::IOperator* const& m_target;
 };
 
+// The currency codes a source company holds on an employee's master record.
+struct TEmployeeCurrency {
+    std::string FcurrCode;
+    std::string LocalCurrCode;
+};
+
 class TFormMerge {
     // First of all members: the progress window below is made with the committing operator.
     support::IOperator* m_operator;
@@ -113,6 +120,13 @@ public:
     std::string CurrentEmpCode;
     std::string CurrentEmpCodeField;
     std::size_t RecordsTransferred = 0;  // records posted by TransferRecord since start-up
+    // Employees of the run (every group) whose payroll was left in its own currency: a missing
+    // rate, or a stop request before the conversion reached them. Set afresh by every run.
+    std::size_t EmployeesNotConverted = 0;
+    // The currency codes of every employee of the group's sources, by employee code, the later
+    // source winning as its records do; resigned employees too, whose master record is not
+    // carried over but whose payroll of the period is. Made afresh for every group.
+    std::map<std::string, TEmployeeCurrency> SourceEmployeeCurrencies;
 
     db::TDbTable DbTablePara1{"DbTablePara1"};        // PAYPARA of dbDest, for the sign-on
     db::TDbTable DbTablePaypara1{"DbTablePaypara1"};  // PAYPARA1 of dbDest, "YEAR"
@@ -141,6 +155,7 @@ public:
     db::TDbQuery DbQueryMaster{"DbQueryMaster"};
     db::TDbQuery DbQueryPHTRX{"DbQueryPHTRX"};
     double EmployeeRate = 0;
+    std::string EmployeeCurrency;  // pay currency of the employee being converted
     double AllowanceSum = 0;
     double DeductionSum = 0;
     double BonusSum = 0;

@@ -190,7 +190,8 @@ TEST_P(RunFaultTest, SecondRunOfTheSameDestinationIsRefusedAndChangesNothing) {
         started = true;
         second = RunCli({"merge", "--ini", Ini(dir.Str(), Dictionary()), "--period", kPeriod});
     };
-    ASSERT_TRUE(run::RunMerge(form)) << (op.Errors.empty() ? "" : op.Errors.front());
+    ASSERT_EQ(run::RunMerge(form), run::TMergeResult::Completed)
+        << (op.Errors.empty() ? "" : op.Errors.front());
     db::FlushPendingWrites();
     form.dbDest.Disconnect();
     form.dbSource.Disconnect();

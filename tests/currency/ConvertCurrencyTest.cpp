@@ -332,6 +332,29 @@ TEST_F(CurrencyTest, StopRequestLeavesTheRemainingEmployeesAndBankRows) {
     EXPECT_FALSE(form.FormMsg.StopRequested);   // cleared when the window closed
 }
 
+// The run log of an allowance row names the rate its amount was converted with: the employee's
+// own for a row in the pay currency, even after a row in another currency moved the rate table.
+TEST_F(CurrencyTest, AllowanceLogLineShowsTheRateThatWasApplied) {
+    Employee("E1", "SGD");
+    Rate("SGD", "3.08");
+    Rate("USD", "4.445");
+    Header("E1", "1", {{"BASIC", "1000"}});
+    // Code order: HOUSE (USD) first moves the rate table to the USD row, then MEAL and TRANS.
+    Allowance("E1", "1", {{"ALLW_DED_CODE", "HOUSE"}, {"CURR_CODE", "USD"}, {"FAMOUNT", "100"}});
+    Allowance("E1", "1", {{"ALLW_DED_CODE", "MEAL"}, {"CURR_CODE", "MYR"}, {"FAMOUNT", "20"}});
+    Allowance("E1", "1", {{"ALLW_DED_CODE", "TRANS"}, {"AMOUNT", "100"}});
+
+    ConvertCurrency(form);
+
+    Reader aw = AllowanceReader();
+    ASSERT_TRUE(aw.Find({"E1", kPeriod, "1", "TRANS"}));
+    EXPECT_NEAR(aw.F("AMOUNT"), 308, kTol);  // 100 x 3.08
+    // 100 x 4.445 = 444.5; 100 x 3.08 = 308; MYR 20 taken at 1.
+    EXPECT_TRUE(HasLogLine("employee# E1 FCURR_CODE SGD STDCURR MYR RATE 4.445 Local$ 444.5 FAMT : 100"));
+    EXPECT_TRUE(HasLogLine("employee# E1 FCURR_CODE SGD STDCURR MYR RATE 1 Local$ 20 FAMT : 20"));
+    EXPECT_TRUE(HasLogLine("employee# E1 FCURR_CODE SGD STDCURR MYR RATE 3.08 Local$ 308 FAMT : "));
+}
+
 // Free tables of a live installation are encrypted: every statement and table of the
 // conversion must be given the free-table password.
 TEST_F(CurrencyTest, EncryptedFreeTablesAreReadAndWritten) {

@@ -139,12 +139,13 @@ protected:
 
     // Runs the merge; true when it completed. The form's connections are closed afterwards so
     // that the tests read the databases as another program would.
-    bool Run() {
-        bool ok = run::RunMerge(*Form);
+    bool Run() { return RunFor() == run::TMergeResult::Completed; }
+    run::TMergeResult RunFor() {
+        const run::TMergeResult result = run::RunMerge(*Form);
         db::FlushPendingWrites();
         Form->dbDest.Disconnect();
         Form->dbSource.Disconnect();
-        return ok;
+        return result;
     }
 };
 
