@@ -286,9 +286,11 @@ void ExpectSoundFiles(const std::string& dir, bool dictionary) {
     }
 }
 
-// Starts the merge and kills it with SIGKILL when a line beginning with marker appears on its
-// standard output. True when the line appeared before the run ended.
-bool KillMergeAt(const std::string& dir, bool dictionary, const std::string& marker) {
+// Starts the merge and sends it the signal when a line holding marker appears on its standard
+// output. True when the line appeared before the run ended; exitCode and lastLine tell how the
+// run ended.
+bool SignalMergeAt(const std::string& dir, bool dictionary, const std::string& marker, int signal,
+                   int& exitCode, std::string& lastLine) {
     int out[2];
     if (::pipe(out) != 0) return false;
     pid_t pid = ::fork();
@@ -317,10 +319,22 @@ bool KillMergeAt(const std::string& dir, bool dictionary, const std::string& mar
             pending.erase(0, pos + 1);
         }
     }
-    if (seen) ::kill(pid, SIGKILL);
+    if (seen) ::kill(pid, signal);
+    // The rest of what it writes, for its last line.
+    while ((n = ::read(out[0], buf, sizeof buf)) > 0) pending.append(buf, static_cast<std::size_t>(n));
     ::close(out[0]);
-    ::waitpid(pid, nullptr, 0);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    while (!pending.empty() && pending.back() == '\n') pending.pop_back();
+    lastLine = pending.substr(pending.rfind('\n') == std::string::npos ? 0 : pending.rfind('\n') + 1);
     return seen;
+}
+
+bool KillMergeAt(const std::string& dir, bool dictionary, const std::string& marker) {
+    int code = 0;
+    std::string last;
+    return SignalMergeAt(dir, dictionary, marker, SIGKILL, code, last);
 }
 
 // Killed while clearing, while transferring, and while converting: the files stay sound, and
@@ -336,6 +350,29 @@ TEST_P(RunFaultTest, KilledRunLeavesSoundFilesAndTheRerunGivesTheCleanResult) {
         EXPECT_EQ(FirstDifference(CensusOfAll(dir.Str(), Dictionary()), clean), "")
             << "rerun after a kill at " << marker;
     }
+}
+
+// Ctrl-C during the clearing is the stop request: the conversion stops before its first
+// employee, nobody unconverted is stamped with the standard currency, and the run ends as
+// stopped (status 3) with the line that says how many employees were not converted.
+TEST_P(RunFaultTest, InterruptedRunEndsAsStoppedAndStampsNoUnconvertedEmployee) {
+    TempDir dir;
+    WriteDemo(dir.Str());
+    int code = 0;
+    std::string last;
+    ASSERT_TRUE(SignalMergeAt(dir.Str(), Dictionary(), "Clear Record : P_HTRX", SIGINT, code, last));
+    EXPECT_EQ(code, 3) << last;
+    EXPECT_EQ(last.rfind("Merge stopped by the operator: ", 0), 0u) << last;
+    EXPECT_EQ(last.find(" 0 employees"), std::string::npos) << last;
+    // The demo's foreign employees keep their own currency in the destination.
+    auto foreign = [](const std::string& census) {
+        const auto from = census.find("[EMPLOYEE]");
+        const std::string employees = census.substr(from, census.find("\n[", from + 1) - from);
+        return employees.find("|SGD|") != std::string::npos || employees.find("|USD|") != std::string::npos;
+    };
+    EXPECT_TRUE(foreign(Census(Destinations(dir.Str(), Dictionary()).front())));
+    // A completed run stamps every employee with the standard currency.
+    EXPECT_FALSE(foreign(CleanCensus()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, RunFaultTest, ::testing::Values(false, true),
