@@ -30,11 +30,15 @@
 
 #include <sqlcipher/sqlite3.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -43,10 +47,6 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
-#include <ctime>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 using namespace peltorn;
@@ -141,7 +141,8 @@ struct TStageTimes {
 
     void Enter(const std::string& stage) {
         auto now = Clock::now();
-        if (!Current.empty()) Seconds[Current] += std::chrono::duration<double>(now - Since).count();
+        if (!Current.empty())
+            Seconds[Current] += std::chrono::duration<double>(now - Since).count();
         Current = stage;
         Since = now;
         if (!stage.empty() && !Seconds.count(stage)) {
@@ -184,7 +185,8 @@ void Attach(sqlite3* db, const std::string& file, const std::string& name) {
                                 ? std::string()
                                 : db::detail::RawKeyFor(signon::kFreeTablePassword);
     sqlite3_stmt* stmt = nullptr;
-    Check(db, sqlite3_prepare_v2(db, "ATTACH DATABASE ?1 AS ?2 KEY ?3", -1, &stmt, nullptr), "attach");
+    Check(db, sqlite3_prepare_v2(db, "ATTACH DATABASE ?1 AS ?2 KEY ?3", -1, &stmt, nullptr),
+          "attach");
     sqlite3_bind_text(stmt, 1, file.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_text(stmt, 2, name.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_text(stmt, 3, key.c_str(), static_cast<int>(key.size()), SQLITE_TRANSIENT);
@@ -197,8 +199,9 @@ void Attach(sqlite3* db, const std::string& file, const std::string& name) {
 std::vector<std::string> Columns(sqlite3* db, const std::string& schema, const std::string& table) {
     std::vector<std::string> cols;
     sqlite3_stmt* stmt = nullptr;
-    Check(db, sqlite3_prepare_v2(db, ("PRAGMA " + schema + ".table_info(\"" + table + "\")").c_str(), -1,
-                                 &stmt, nullptr),
+    Check(db,
+          sqlite3_prepare_v2(db, ("PRAGMA " + schema + ".table_info(\"" + table + "\")").c_str(),
+                             -1, &stmt, nullptr),
           "table_info");
     while (sqlite3_step(stmt) == SQLITE_ROW)
         cols.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1)));
@@ -210,8 +213,8 @@ std::vector<std::string> Columns(sqlite3* db, const std::string& schema, const s
 // source selections).
 std::string WhereFor(const std::string& table, const std::string& period) {
     static const std::set<std::string> periodTables = {
-        "P_HTRX", "P_DTRXSF", "P_DTRXND", "P_DTRXAS", "P_DTRXRD", "P_DTRXNH",
-        "P_DTRXAW", "P_DTRXOT", "YTDEMPL", "P_DTRXLV", "COSTCTR"};
+        "P_HTRX",   "P_DTRXSF", "P_DTRXND", "P_DTRXAS", "P_DTRXRD", "P_DTRXNH",
+        "P_DTRXAW", "P_DTRXOT", "YTDEMPL",  "P_DTRXLV", "COSTCTR"};
     if (table == "MEDICAL") return " WHERE PERIOD_TO_TRANSFER='" + period + "'";
     if (table == "EMPLOYEE") return " WHERE COALESCE(STOP_IND,'')<>'E'";
     if (table == "COSTCTR")
@@ -309,13 +312,13 @@ TSizeResult MeasureSize(const TOptions& opt, const fs::path& dir, int employees)
     std::string destination;
     form.TableMerge.First();
     destination = db::NormalizePath(run::DestinationPath(
-        form.BaseFolder, form.DictionarySetting,
-        form.TableMerge.FieldByName("CODE").AsString()));
+        form.BaseFolder, form.DictionarySetting, form.TableMerge.FieldByName("CODE").AsString()));
     for (form.TableMergeDTL.First(); !form.TableMergeDTL.Eof(); form.TableMergeDTL.Next()) {
         TSource s;
-        s.Path = db::NormalizePath(run::SourcePath(form.BaseFolder, form.DictionarySetting,
-                                                   form.TableMergeDTL.FieldByName("CODE").AsString(),
-                                                   form.TableMergeDTL.FieldByName("PATH").AsString()));
+        s.Path =
+            db::NormalizePath(run::SourcePath(form.BaseFolder, form.DictionarySetting,
+                                              form.TableMergeDTL.FieldByName("CODE").AsString(),
+                                              form.TableMergeDTL.FieldByName("PATH").AsString()));
         std::string upper = s.Path;
         std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
         s.Dictionary = upper.find(".ADD") != std::string::npos;
@@ -330,7 +333,8 @@ TSizeResult MeasureSize(const TOptions& opt, const fs::path& dir, int employees)
         tables.push_back(t);
     }
     for (const auto& t : run::GLTables()) tables.push_back(t);
-    for (const char* t : {"RTPHD", "RTPDETL", "PPARA_DR", "PPARA_OT", "PPARA_SF"}) tables.emplace_back(t);
+    for (const char* t : {"RTPHD", "RTPDETL", "PPARA_DR", "PPARA_OT", "PPARA_SF"})
+        tables.emplace_back(t);
 
     // An empty destination of the same layout, its tables encrypted where the merged
     // destination's are.
@@ -341,7 +345,8 @@ TSizeResult MeasureSize(const TOptions& opt, const fs::path& dir, int employees)
         conn.SetConnectPath(raw.string());
         conn.Connect();
         for (const auto& t : tables) {
-            if (db::detail::IsPlainDatabaseFile((fs::path(destination) / (t + ".ADT")).string())) continue;
+            if (db::detail::IsPlainDatabaseFile((fs::path(destination) / (t + ".ADT")).string()))
+                continue;
             db::TDbTable table("raw");
             table.SetConnection(&conn);
             table.SetTableName(t);
@@ -360,7 +365,8 @@ TSizeResult MeasureSize(const TOptions& opt, const fs::path& dir, int employees)
 
     std::printf("size %d companies x %d employees, period %s%s\n", opt.Companies, employees,
                 opt.Period.c_str(), opt.Leave ? ", leave" : "");
-    std::printf("  records transferred      %12lld   (raw copy rows %lld)\n", result.Records, copied);
+    std::printf("  records transferred      %12lld   (raw copy rows %lld)\n", result.Records,
+                copied);
     for (const auto& name : stages.Order)
         std::printf("  stage %-18s %10.2f s\n", name.c_str(), stages.Seconds[name]);
     std::printf("  whole merge              %10.2f s   %10.0f records/s\n", result.MergeSeconds,
@@ -427,12 +433,18 @@ int main(int argc, char** argv) {
             if (i + 1 >= argc) throw std::invalid_argument(a + " needs a value");
             return argv[++i];
         };
-        if (a == "--sizes") opt.Sizes = ParseSizes(next());
-        else if (a == "--companies") opt.Companies = std::stoi(next());
-        else if (a == "--period") opt.Period = next();
-        else if (a == "--leave") opt.Leave = true;
-        else if (a == "--dir") opt.Dir = next();
-        else if (a == "--keep") opt.Keep = true;
+        if (a == "--sizes")
+            opt.Sizes = ParseSizes(next());
+        else if (a == "--companies")
+            opt.Companies = std::stoi(next());
+        else if (a == "--period")
+            opt.Period = next();
+        else if (a == "--leave")
+            opt.Leave = true;
+        else if (a == "--dir")
+            opt.Dir = next();
+        else if (a == "--keep")
+            opt.Keep = true;
         else {
             std::fprintf(stderr,
                          "usage: merge_bench [--sizes 1000,4000] [--companies 4] [--period 999999] "
@@ -440,7 +452,8 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (opt.Dir.empty()) opt.Dir = fs::temp_directory_path() / ("peltorn-merge-bench-" + std::to_string(getpid()));
+    if (opt.Dir.empty())
+        opt.Dir = fs::temp_directory_path() / ("peltorn-merge-bench-" + std::to_string(getpid()));
 
     std::vector<std::pair<int, TSizeResult>> results;
     for (int employees : opt.Sizes) {
@@ -454,16 +467,16 @@ int main(int argc, char** argv) {
             std::printf("copied the kept installation %s\n", kept.c_str());
         } else {
             TSizeResult generated = InChild([&] {
-            TDemoOptions demo;
-            demo.Companies = opt.Companies;
-            demo.Employees = employees;
-            demo.Year = 2026;
-            demo.Month = 6;
-            WriteDemoInstallation(dir.string(), demo);
-            TSizeResult r;
-            r.Ok = true;
-            return r;
-        });
+                TDemoOptions demo;
+                demo.Companies = opt.Companies;
+                demo.Employees = employees;
+                demo.Year = 2026;
+                demo.Month = 6;
+                WriteDemoInstallation(dir.string(), demo);
+                TSizeResult r;
+                r.Ok = true;
+                return r;
+            });
             if (!generated.Ok) return 1;
             std::printf("generated %d x %d employees in %.1f s\n", opt.Companies, employees,
                         Seconds(begin));

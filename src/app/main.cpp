@@ -30,7 +30,9 @@ public:
         std::printf("%s No\n", question.c_str());
         return false;
     }
-    void ReportError(const std::string& text) override { std::fprintf(stderr, "error: %s\n", text.c_str()); }
+    void ReportError(const std::string& text) override {
+        std::fprintf(stderr, "error: %s\n", text.c_str());
+    }
     void ProcessMessages() override { QCoreApplication::processEvents(); }
 };
 
@@ -69,21 +71,27 @@ int main(int argc, char** argv) {
     bool mergeFirst = false;
     const QStringList args = QApplication::arguments();
     for (int i = 1; i < args.size(); ++i) {
-        if (args[i] == "--ini" && i + 1 < args.size()) ini = args[++i].toStdString();
-        else if (args[i] == "--today" && i + 1 < args.size()) today = args[++i].toStdString();
-        else if (args[i] == "--merge-first") mergeFirst = true;
+        if (args[i] == "--ini" && i + 1 < args.size())
+            ini = args[++i].toStdString();
+        else if (args[i] == "--today" && i + 1 < args.size())
+            today = args[++i].toStdString();
+        else if (args[i] == "--merge-first")
+            mergeFirst = true;
         else if (args[i] == "--screenshot" && i + 2 < args.size()) {
             page = args[++i].toStdString();
             file = args[++i].toStdString();
         } else {
-            std::fprintf(stderr, "usage: peltorn-merge [--ini FILE] [--today YYYY-MM-DD] (--help lists all)\n");
+            std::fprintf(
+                stderr,
+                "usage: peltorn-merge [--ini FILE] [--today YYYY-MM-DD] (--help lists all)\n");
             return 2;
         }
     }
 
     peltorn::ui::TMessageBoxes boxes;
     TPrintedMessages printed;
-    peltorn::ui::TWindowOperator op(page.empty() ? static_cast<peltorn::support::IOperator&>(boxes) : printed);
+    peltorn::ui::TWindowOperator op(page.empty() ? static_cast<peltorn::support::IOperator&>(boxes)
+                                                 : printed);
     peltorn::TFormMerge form(op);
     auto options = peltorn::StartOptionsFor(QApplication::applicationFilePath().toStdString(), ini);
     if (!today.empty()) {
@@ -92,7 +100,9 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "error: --today needs a date YYYY-MM-DD, not %s\n", today.c_str());
             return 2;
         }
-        options.Today = [date] { return peltorn::db::EncodeDate(date.year(), date.month(), date.day()); };
+        options.Today = [date] {
+            return peltorn::db::EncodeDate(date.year(), date.month(), date.day());
+        };
     }
     peltorn::FormCreate(form, options);
 
@@ -107,7 +117,8 @@ int main(int argc, char** argv) {
         if (page == "setup") window.DBGrid1->setFocus();
         QTimer::singleShot(300, &window, [&window, &file] {
             const bool saved = window.grab().save(QString::fromStdString(file));
-            std::fprintf(saved ? stdout : stderr, "%s %s\n", saved ? "saved" : "cannot save", file.c_str());
+            std::fprintf(saved ? stdout : stderr, "%s %s\n", saved ? "saved" : "cannot save",
+                         file.c_str());
             QApplication::exit(saved ? 0 : 1);
         });
     }

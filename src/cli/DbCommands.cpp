@@ -377,8 +377,8 @@ void AddCredentials(CLI::App* cmd, TDbOptions& o) {
     cmd->add_option("--table-password", o.TablePassword, "password of encrypted free tables");
 }
 
-CLI::App* AddCommand(CLI::App* db, const char* name, const char* help, TDbOptions& o,
-                     int& exitCode, void (*body)(const TDbOptions&)) {
+CLI::App* AddCommand(CLI::App* db, const char* name, const char* help, TDbOptions& o, int& exitCode,
+                     void (*body)(const TDbOptions&)) {
     auto* cmd = db->add_subcommand(name, help);
     AddCredentials(cmd, o);
     cmd->callback([&exitCode, &o, body] { RunGuarded(exitCode, [&] { body(o); }); });
@@ -419,12 +419,14 @@ void RegisterDbCommands(CLI::App& app, int& exitCode) {
     auto* db = app.add_subcommand("db", "create and inspect the installation's databases");
     db->require_subcommand(1);
 
-    auto* cmd = AddCommand(db, "create-main", "create the main database (MCOMPANY, MERGRHD, MERGEDTL)",
-                           o, exitCode, [](const TDbOptions& opt) { schema::CreateMainDatabase(opt.Path); });
+    auto* cmd =
+        AddCommand(db, "create-main", "create the main database (MCOMPANY, MERGRHD, MERGEDTL)", o,
+                   exitCode, [](const TDbOptions& opt) { schema::CreateMainDatabase(opt.Path); });
     cmd->add_option("DIR", o.Path, "folder of the main database")->required();
 
-    cmd = AddCommand(db, "create-company", "create an empty company database", o, exitCode,
-                     [](const TDbOptions& opt) { schema::CreateCompanyDatabase(opt.Path, opt.VersionMark); });
+    cmd = AddCommand(
+        db, "create-company", "create an empty company database", o, exitCode,
+        [](const TDbOptions& opt) { schema::CreateCompanyDatabase(opt.Path, opt.VersionMark); });
     cmd->add_option("PATH", o.Path, "folder of free tables, or a .ADD file")->required();
     cmd->add_option("--version-mark", o.VersionMark, "PAYPARA.DBVERSION of the new database");
 
@@ -435,14 +437,17 @@ void RegisterDbCommands(CLI::App& app, int& exitCode) {
     cmd->add_option("PATH", o.Path, "database")->required();
     cmd->add_option("TABLE", o.Table, "table")->required();
 
-    cmd = AddCommand(db, "export", "write a table as CSV to standard output", o, exitCode, DoExport);
+    cmd =
+        AddCommand(db, "export", "write a table as CSV to standard output", o, exitCode, DoExport);
     cmd->add_option("PATH", o.Path, "database")->required();
     cmd->add_option("TABLE", o.Table, "table")->required();
 
-    cmd = AddCommand(db, "import", "append the rows of a CSV file to a table", o, exitCode, DoImport);
+    cmd =
+        AddCommand(db, "import", "append the rows of a CSV file to a table", o, exitCode, DoImport);
     cmd->add_option("PATH", o.Path, "database")->required();
     cmd->add_option("TABLE", o.Table, "table")->required();
-    cmd->add_option("FILE", o.File, "CSV file with a header row (- for standard input)")->required();
+    cmd->add_option("FILE", o.File, "CSV file with a header row (- for standard input)")
+        ->required();
 
     cmd = AddCommand(db, "sql", "run one statement; a SELECT prints CSV", o, exitCode, DoSql);
     cmd->add_option("PATH", o.Path, "database")->required();

@@ -20,7 +20,7 @@ std::vector<TCsvRow> ParseCsv(std::string_view text) {
     TCsvRow current{1, {}};
     std::string cell;
     bool quoted = false;  // the current record has a quoted cell
-    int line = 1;  // physical line, for messages about quotes
+    int line = 1;         // physical line, for messages about quotes
     std::size_t i = 0;
     const std::size_t n = text.size();
     auto endRecord = [&] {
@@ -138,7 +138,8 @@ std::int64_t ParseWhole(std::string_view text, std::int64_t lo, std::int64_t hi)
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
     if (ec == std::errc::result_out_of_range || (ec == std::errc() && (v < lo || v > hi)))
         Refuse(text, "is out of range for an integer field");
-    if (ec != std::errc() || end != text.data() + text.size()) Refuse(text, "is not a whole number");
+    if (ec != std::errc() || end != text.data() + text.size())
+        Refuse(text, "is not a whole number");
     return v;
 }
 
@@ -182,7 +183,8 @@ double ParseTime(std::string_view text) {
             Refuse(text, "is not a time (HH:MM:SS)");
         return (text[at] - '0') * 10 + (text[at + 1] - '0');
     };
-    if (text.size() != 8 || text[2] != ':' || text[5] != ':') Refuse(text, "is not a time (HH:MM:SS)");
+    if (text.size() != 8 || text[2] != ':' || text[5] != ':')
+        Refuse(text, "is not a time (HH:MM:SS)");
     int h = two(0), m = two(3), s = two(6);
     if (h > 23 || m > 59 || s > 59) Refuse(text, "is not a time (HH:MM:SS)");
     return (h * 3600 + m * 60 + s) / 86400.0;
@@ -241,8 +243,7 @@ bool HoldsInteger(const db::TDbValue& v) {
     if (v.IsInteger())
         return v.Integer() >= std::numeric_limits<std::int32_t>::min() &&
                v.Integer() <= std::numeric_limits<std::int32_t>::max();
-    if (v.IsFloat())
-        return std::isfinite(v.Float()) && std::fabs(v.Float()) < 2147483647.5;
+    if (v.IsFloat()) return std::isfinite(v.Float()) && std::fabs(v.Float()) < 2147483647.5;
     return true;  // text: converted (or refused) by the field
 }
 
@@ -297,8 +298,8 @@ void AssignFieldText(const db::TFieldDef& def, std::string_view text, db::TField
     switch (def.Type) {
         case TFieldType::ftString:
             if (def.Size > 0 && text.size() > static_cast<std::size_t>(def.Size))
-                Refuse(text, "is longer than the field's " + std::to_string(def.Size) +
-                                 " characters");
+                Refuse(text,
+                       "is longer than the field's " + std::to_string(def.Size) + " characters");
             if (field) field->SetAsString(text);
             return;
         case TFieldType::ftMemo:

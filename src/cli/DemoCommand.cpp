@@ -57,27 +57,34 @@ void Generate(const TDemoArgs& args) {
     options.Seed = args.Seed;
     demo::WriteDemoInstallation(args.Dir, options);
     const auto settings = demo::DemoSettingsFiles(args.Dir);
-    std::cout << "Demo installation written to " << std::filesystem::absolute(args.Dir).string() << "\n"
+    std::cout << "Demo installation written to " << std::filesystem::absolute(args.Dir).string()
+              << "\n"
               << "Merge it with:\n";
     for (const auto& ini : settings)
-        std::cout << "  peltorn merge --ini " << ini << " --period " << demo::DemoPeriod(options) << "\n";
+        std::cout << "  peltorn merge --ini " << ini << " --period " << demo::DemoPeriod(options)
+                  << "\n";
 }
 
 }  // namespace
 
 void RegisterDemoCommand(CLI::App& app, int& exitCode) {
     auto args = std::make_shared<TDemoArgs>();
-    auto* cmd = app.add_subcommand("demo", "write a demo installation (or summarise one with --summary)");
+    auto* cmd =
+        app.add_subcommand("demo", "write a demo installation (or summarise one with --summary)");
     cmd->add_option("DIR", args->Dir, "folder of the installation")->required();
     cmd->add_option("--companies", args->Companies, "source companies (at least 3; default 3)");
     cmd->add_option("--employees", args->Employees, "employees per company (default 25)");
-    cmd->add_option("--today", args->Today, "the date whose year the payroll covers (YYYY-MM-DD; default today)");
+    cmd->add_option("--today", args->Today,
+                    "the date whose year the payroll covers (YYYY-MM-DD; default today)");
     cmd->add_option("--seed", args->Seed, "seed of the generated data (default 1)");
-    cmd->add_flag("--summary", args->Summary, "show the rows per table of every consolidated database");
+    cmd->add_flag("--summary", args->Summary,
+                  "show the rows per table of every consolidated database");
     cmd->callback([args, &exitCode] {
         exitCode = Guarded([&] {
-            if (args->Summary) PrintSummary(args->Dir);
-            else Generate(*args);
+            if (args->Summary)
+                PrintSummary(args->Dir);
+            else
+                Generate(*args);
         });
     });
 }

@@ -66,7 +66,8 @@ void RegisterGroupsCommands(CLI::App& app, int& exitCode) {
 
     auto add = [&](const std::string& name, const std::string& help) {
         auto* cmd = groups->add_subcommand(name, help);
-        cmd->add_option("--ini", args->Ini, "settings file (default: ORVEX.ini beside the program)");
+        cmd->add_option("--ini", args->Ini,
+                        "settings file (default: ORVEX.ini beside the program)");
         return cmd;
     };
     auto run = [args, argv0, &exitCode](std::function<void(TFormMerge&)> body) {
@@ -84,7 +85,8 @@ void RegisterGroupsCommands(CLI::App& app, int& exitCode) {
 
     auto* addGroup = add("add", "add a merge group NO with destination CODE");
     addGroup->add_option("NO", args->No, "group number")->required();
-    addGroup->add_option("CODE", args->Code, "destination company code (begins with #)")->required();
+    addGroup->add_option("CODE", args->Code, "destination company code (begins with #)")
+        ->required();
     addGroup->callback([run, args] {
         run([args](TFormMerge& form) { setup::AddGroup(form, args->No, args->Code); });
     });
@@ -94,9 +96,7 @@ void RegisterGroupsCommands(CLI::App& app, int& exitCode) {
     addSource->add_option("CODE", args->Code, "source company code")->required();
     addSource->add_option("--path", args->Path, "full path of the source database");
     addSource->callback([run, args] {
-        run([args](TFormMerge& form) {
-            setup::AddSource(form, args->No, args->Code, args->Path);
-        });
+        run([args](TFormMerge& form) { setup::AddSource(form, args->No, args->Code, args->Path); });
     });
 
     auto* remove = add("remove", "remove merge group NO (its sources stay under its NO)");

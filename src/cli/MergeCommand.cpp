@@ -84,12 +84,14 @@ int RunMergeCommand(const TMergeArgs& args) {
 
 void RegisterMergeCommand(CLI::App& app, int& exitCode) {
     auto args = std::make_shared<TMergeArgs>();
-    auto* cmd = app.add_subcommand("merge", "merge the company databases of every merge group for a period");
+    auto* cmd = app.add_subcommand("merge",
+                                   "merge the company databases of every merge group for a period");
     cmd->add_option("--ini", args->Ini, "settings file (default: ORVEX.ini beside the program)");
     cmd->add_option("--period", args->Period, "period YYYYMM (999999: all periods)")->required();
     cmd->add_flag("--leave", args->Leave, "transfer leave records");
     cmd->add_flag("--no-gl", args->NoGL, "do not merge the general-ledger tables");
-    cmd->add_flag("--exclude-special", args->ExcludeSpecial, "keep records of cycle S when clearing");
+    cmd->add_flag("--exclude-special", args->ExcludeSpecial,
+                  "keep records of cycle S when clearing");
     cmd->add_flag("--selected-only", args->SelectedOnly, "merge only groups marked T");
     cmd->add_flag("--yes", args->Yes, "answer Yes to every question (default: No)");
     cmd->add_option("--log", args->Log, "write the run log to FILE as well");

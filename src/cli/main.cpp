@@ -22,8 +22,9 @@ int Guarded(const std::function<void()>& body) {
 int main(int argc, char** argv) {
     CLI::App app{"peltorn: consolidation of payroll company databases", "peltorn"};
     app.set_version_flag("--version", std::string("peltorn ") + PELTORN_VERSION);
-    app.footer("Exit status: 0 done; 1 the command failed (\"error: ...\" on standard error); "
-               "2 wrong usage.");
+    app.footer(
+        "Exit status: 0 done; 1 the command failed (\"error: ...\" on standard error); "
+        "2 wrong usage.");
     app.require_subcommand(1);
     int exitCode = 0;
     peltorn::cli::RegisterDbCommands(app, exitCode);

@@ -51,8 +51,7 @@ int CopyBankRowsFrom(TFormMerge& form, db::TDbQuery& source) {
         if (!source.Connection()->IsDictionaryConn()) {
             source.SetTablePassword(kTableBankTrxLower, signon::kFreeTablePassword);
         }
-        const db::TCurrency nettWage =
-            form.DbQueryPHTRX.FieldByName(kFieldNettWage).AsCurrency();
+        const db::TCurrency nettWage = form.DbQueryPHTRX.FieldByName(kFieldNettWage).AsCurrency();
         db::TCurrency stdBankSum;
         bool hasTTRow = false;
         source.Close();

@@ -330,8 +330,7 @@ TConversionResult ConvertCurrency(TFormMerge& form) {
         const std::string empNo = selection.FieldByName(kFieldEmpCode).AsString();
         TEmployeeCurrency codes;
         if (PayCurrency(form, empNo, codes)) {
-            RememberUnconverted(form, empNo, selection.FieldByName(kFieldPeriod).AsString(),
-                                codes);
+            RememberUnconverted(form, empNo, selection.FieldByName(kFieldPeriod).AsString(), codes);
         }
     }
 

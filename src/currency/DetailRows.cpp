@@ -46,7 +46,8 @@ bool IsAllowanceTable(const db::TDbTable& table) {
     std::string name = table.TableName();
     std::transform(name.begin(), name.end(), name.begin(),
                    [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".ADT") == 0) name.resize(name.size() - 4);
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".ADT") == 0)
+        name.resize(name.size() - 4);
     return name == kTableAllowanceRows;
 }
 
@@ -99,8 +100,8 @@ void ApplyAllowanceCurrency(TFormMerge& form, db::TDbTable& rows, db::TField& cu
     // An employee paid in the standard currency keeps AMOUNT as it is, whatever C says.
 
     form.Controls.Memo1.push_back("employee# " + empCode + " FCURR_CODE " + F + " STDCURR " + S +
-                                  " RATE " + appliedRate + " Local$ " +
-                                  amount.AsString() + " FAMT : " + famount.AsString());
+                                  " RATE " + appliedRate + " Local$ " + amount.AsString() +
+                                  " FAMT : " + famount.AsString());
     // The destination keeps only the standard-currency amount.
     famount.Clear();
     if (db::TField* rate = rows.FindField(kFieldExRate)) rate->Clear();

@@ -9,9 +9,7 @@ namespace peltorn::currency {
 
 namespace {
 
-bool HasCurrentRateRow(db::TDbTable& rates) {
-    return rates.Active() && rates.HasCurrentRecord();
-}
+bool HasCurrentRateRow(db::TDbTable& rates) { return rates.Active() && rates.HasCurrentRecord(); }
 
 }  // namespace
 

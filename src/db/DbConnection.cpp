@@ -9,13 +9,13 @@
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 #include <algorithm>
 #include <cctype>
 #include <exception>
-#include <fcntl.h>
 #include <filesystem>
-#include <sys/file.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -24,8 +24,7 @@ namespace peltorn::db {
 namespace {
 const char* kPathWhileConnected =
     "The TDbConnection.ConnectPath may not be changed when IsConnected is TRUE";
-const char* kNoConnectPath =
-    "Must specify connection string before getting a server connection.";
+const char* kNoConnectPath = "Must specify connection string before getting a server connection.";
 }  // namespace
 
 std::string NormalizePath(std::string_view path) {
@@ -180,16 +179,18 @@ void ConnectionImpl::Connect(const std::string& connectPath, bool dictionary,
                                       " WHERE upper(NAME) = upper(?1)");
             ScopedStmt scoped(s);
             s.Bind(1, TDbValue(user));
-            if (s.Step()) stored = s.Column(0).IsText() ? s.Column(0).Text() : std::string();
-            else stored.clear();
+            if (s.Step())
+                stored = s.Column(0).IsText() ? s.Column(0).Text() : std::string();
+            else
+                stored.clear();
         } catch (const EDbDatabaseError&) {
             throw EDbDatabaseError(TDbErrorCode::NotADatabase,
                                    "The file is not a data dictionary: " + connectPath);
         }
         if (stored.empty() || !CheckUserPassword(password, stored)) {
-            throw EDbDatabaseError(TDbErrorCode::LoginRefused,
-                                   "Login refused for user '" + user + "' on data dictionary " +
-                                       connectPath);
+            throw EDbDatabaseError(
+                TDbErrorCode::LoginRefused,
+                "Login refused for user '" + user + "' on data dictionary " + connectPath);
         }
         handle->Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
         m_dict = std::move(handle);
@@ -254,7 +255,9 @@ std::string ConnectionImpl::StoredTableName(const std::string& table) {
     return {};
 }
 
-bool ConnectionImpl::TableExists(const std::string& table) { return !StoredTableName(table).empty(); }
+bool ConnectionImpl::TableExists(const std::string& table) {
+    return !StoredTableName(table).empty();
+}
 
 // ---- dictionary users ----
 
@@ -291,7 +294,8 @@ bool CheckUserPassword(const std::string& password, const std::string& stored) {
     std::string actual = stored.substr(colon + 1);
     if (expected.size() != actual.size()) return false;
     unsigned diff = 0;
-    for (std::size_t i = 0; i < expected.size(); ++i) diff |= static_cast<unsigned>(expected[i] ^ actual[i]);
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        diff |= static_cast<unsigned>(expected[i] ^ actual[i]);
     return diff == 0;
 }
 

@@ -8,16 +8,18 @@
 
 #include "db/DbTypes.h"
 
+#include <functional>
 #include <memory>
 #include <set>
-#include <functional>
 #include <string>
 #include <vector>
 
 namespace peltorn::db {
 
 class TDataSet;
-namespace detail { class ConnectionImpl; }
+namespace detail {
+class ConnectionImpl;
+}
 
 enum class TServerType { stREMOTE, stLOCAL, stINTERNET };
 enum class TCompressionType { ctDefault, ctNever, ctAlways, ctInternet };

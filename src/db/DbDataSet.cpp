@@ -171,7 +171,8 @@ std::string TField::AsString() const {
         if (m_type == TFieldType::ftDateTime) {
             TDateTime dt = StoredToDateTime(v.Text());
             std::string text = FormatDate(dt);
-            if (v.Text().size() >= 19 && v.Text().substr(11) != "00:00:00") text += " " + v.Text().substr(11);
+            if (v.Text().size() >= 19 && v.Text().substr(11) != "00:00:00")
+                text += " " + v.Text().substr(11);
             return text;
         }
         return RTrimBlanks(v.Text());
@@ -206,7 +207,8 @@ std::int32_t TField::AsInteger() const {
         if (ParseDouble(v.Text(), d)) return CheckedInteger(d);
         if (RTrimBlanks(v.Text()).empty()) return 0;
     }
-    throw EDbDatasetError("'" + AsString() + "' is not a valid integer value (field " + m_name + ")");
+    throw EDbDatasetError("'" + AsString() + "' is not a valid integer value (field " + m_name +
+                          ")");
 }
 
 double TField::AsFloat() const {
@@ -280,7 +282,8 @@ void TField::SetAsString(std::string_view value) {
     if (IsIntegerType(m_type)) {
         std::int64_t i = 0;
         if (!ParseInt64(text, i)) {
-            throw EDbDatasetError("'" + text + "' is not a valid integer value for field " + m_name);
+            throw EDbDatasetError("'" + text + "' is not a valid integer value for field " +
+                                  m_name);
         }
         Assign(TDbValue(static_cast<std::int64_t>(CheckedInteger(i))));
         return;
@@ -288,16 +291,21 @@ void TField::SetAsString(std::string_view value) {
     if (m_type == TFieldType::ftFloat || m_type == TFieldType::ftCurrency) {
         double d = 0;
         if (!ParseDouble(text, d)) {
-            throw EDbDatasetError("'" + text + "' is not a valid floating point value for field " + m_name);
+            throw EDbDatasetError("'" + text + "' is not a valid floating point value for field " +
+                                  m_name);
         }
         SetAsFloat(d);
         return;
     }
     if (m_type == TFieldType::ftBoolean) {
         std::string t = detail::Upper(text);
-        if (t == "T" || t == "TRUE" || t == "Y" || t == "YES" || t == "1") SetAsBoolean(true);
-        else if (t == "F" || t == "FALSE" || t == "N" || t == "NO" || t == "0") SetAsBoolean(false);
-        else throw EDbDatasetError("'" + text + "' is not a valid logical value for field " + m_name);
+        if (t == "T" || t == "TRUE" || t == "Y" || t == "YES" || t == "1")
+            SetAsBoolean(true);
+        else if (t == "F" || t == "FALSE" || t == "N" || t == "NO" || t == "0")
+            SetAsBoolean(false);
+        else
+            throw EDbDatasetError("'" + text + "' is not a valid logical value for field " +
+                                  m_name);
         return;
     }
     if (IsDateType(m_type)) {
@@ -389,9 +397,12 @@ void TField::SetAsDateTime(TDateTime value) {
     CheckedFinite(value);
     if (!InDateRange(value))
         Refuse(FormatFloat(value) + " is outside the range of dates (0001-01-01 to 9999-12-31)");
-    if (m_type == TFieldType::ftDate) Assign(TDbValue(FormatIsoDate(value)));
-    else if (m_type == TFieldType::ftDateTime) Assign(TDbValue(FormatIsoDateTime(value)));
-    else Assign(TDbValue(FormatIsoDateTime(value).substr(11)));
+    if (m_type == TFieldType::ftDate)
+        Assign(TDbValue(FormatIsoDate(value)));
+    else if (m_type == TFieldType::ftDateTime)
+        Assign(TDbValue(FormatIsoDateTime(value)));
+    else
+        Assign(TDbValue(FormatIsoDateTime(value).substr(11)));
 }
 
 void TField::SetAsBoolean(bool value) {
@@ -403,13 +414,17 @@ void TField::SetAsBoolean(bool value) {
 }
 
 void TField::SetAsVariant(const TDbValue& value) {
-    if (value.IsNull()) Clear();
+    if (value.IsNull())
+        Clear();
     else if (value.IsInteger()) {
         if (IsIntegerType(m_type))
             Assign(TDbValue(static_cast<std::int64_t>(CheckedInteger(value.Integer()))));
-        else if (m_type == TFieldType::ftBoolean) Assign(value);
-        else SetAsFloat(static_cast<double>(value.Integer()));
-    } else if (value.IsFloat()) SetAsFloat(value.Float());
+        else if (m_type == TFieldType::ftBoolean)
+            Assign(value);
+        else
+            SetAsFloat(static_cast<double>(value.Integer()));
+    } else if (value.IsFloat())
+        SetAsFloat(value.Float());
     else if (value.IsText()) {
         if (IsDateType(m_type) && value.Text().size() >= 8 &&
             (value.Text()[4] == '-' || value.Text()[2] == ':')) {
@@ -417,7 +432,8 @@ void TField::SetAsVariant(const TDbValue& value) {
         } else {
             SetAsString(value.Text());
         }
-    } else Assign(value);
+    } else
+        Assign(value);
 }
 
 void TField::Clear() { Assign(TDbValue()); }
@@ -439,7 +455,8 @@ void TDataSet::SetConnection(TDbConnection* connection) {
 }
 
 void TDataSet::CheckActive() const {
-    if (!Active()) throw EDbDatasetError("Cannot perform this operation on a closed dataset (" + m_name + ")");
+    if (!Active())
+        throw EDbDatasetError("Cannot perform this operation on a closed dataset (" + m_name + ")");
 }
 
 void TDataSet::Open() {
@@ -483,7 +500,8 @@ TField* TDataSet::FindField(std::string_view name) {
 
 TField& TDataSet::Fields(int index) {
     if (index < 0 || index >= FieldCount()) {
-        throw EDbDatasetError("Field index " + std::to_string(index) + " out of range (" + m_name + ")");
+        throw EDbDatasetError("Field index " + std::to_string(index) + " out of range (" + m_name +
+                              ")");
     }
     return *m_fields[static_cast<std::size_t>(index)];
 }
@@ -549,9 +567,7 @@ void TDataSet::RecordChanged() {
 
 void TDataSet::AddDetail(TDbTable* detail) { m_details.push_back(detail); }
 
-void TDataSet::RemoveDetail(TDbTable* detail) {
-    std::erase(m_details, detail);
-}
+void TDataSet::RemoveDetail(TDbTable* detail) { std::erase(m_details, detail); }
 
 void TDataSet::Delete() {
     CheckActive();
@@ -559,7 +575,8 @@ void TDataSet::Delete() {
         Cancel();
         return;
     }
-    if (!m_hasRecord) throw EDbDatasetError("Cannot perform this operation on an empty dataset (" + m_name + ")");
+    if (!m_hasRecord)
+        throw EDbDatasetError("Cannot perform this operation on an empty dataset (" + m_name + ")");
     m_state = TDataSetState::dsBrowse;
     DoDelete();
     RecordChanged();

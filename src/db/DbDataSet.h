@@ -56,7 +56,7 @@ public:
     std::string AsString() const;
     // A text that is not a number, or a value beyond 32 bits, raises EDbDatasetError.
     std::int32_t AsInteger() const;
-    double AsFloat() const;       // the stored number as it is, infinity included
+    double AsFloat() const;        // the stored number as it is, infinity included
     TCurrency AsCurrency() const;  // beyond money's range or not finite: EDbDatasetError
     TDateTime AsDateTime() const;
     bool AsBoolean() const;
@@ -195,8 +195,8 @@ protected:
     TDbConnection* m_connection = nullptr;
     TDataSetState m_state = TDataSetState::dsInactive;
     std::vector<std::unique_ptr<TField>> m_fields;
-    std::vector<TDbValue> m_buffer;     // the current record (or the record being edited)
-    std::vector<bool> m_modified;       // fields assigned since Edit/Append
+    std::vector<TDbValue> m_buffer;  // the current record (or the record being edited)
+    std::vector<bool> m_modified;    // fields assigned since Edit/Append
     bool m_hasRecord = false;
     bool m_eof = true;
     bool m_bof = true;

@@ -33,8 +33,8 @@ enum class TDbErrorCode {
     SqlError = 5009,
     FileError = 5010,
     IndexNotFound = 5011,
-    DiskFull = 5012,   // no space left, or the file-size limit reached
-    ReadOnly = 5013,   // the file or its folder cannot be written
+    DiskFull = 5012,  // no space left, or the file-size limit reached
+    ReadOnly = 5013,  // the file or its folder cannot be written
 };
 
 class EDbDatabaseError : public EDbError {

@@ -56,7 +56,9 @@ private:
 
 // Names of tables, fields, indexes and parameters are ASCII; they are folded without the
 // locale, which is both faster and independent of the machine's language settings.
-inline char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - ('a' - 'A')) : c; }
+inline char UpperAscii(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - ('a' - 'A')) : c;
+}
 std::string Upper(std::string_view text);
 inline bool EqualsNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;

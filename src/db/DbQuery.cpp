@@ -114,8 +114,10 @@ public:
         bool encrypted = !IsPlainDatabaseFile(file);
         if (encrypted && password.empty()) {
             throw EDbDatabaseError(TDbErrorCode::PasswordRequired,
-                                   "Table " + table + " is encrypted: the table password is "
-                                   "required (" + Conn.What() + ")");
+                                   "Table " + table +
+                                       " is encrypted: the table password is "
+                                       "required (" +
+                                       Conn.What() + ")");
         }
         while (Attached.size() >= kMaxCachedAttachments) {
             std::string victim;
@@ -133,7 +135,8 @@ public:
         bool attached = false;
         try {
             {
-                auto attach = H->PrepareOnce("ATTACH DATABASE ?1 AS " + QuoteIdent(table) + " KEY ?2");
+                auto attach =
+                    H->PrepareOnce("ATTACH DATABASE ?1 AS " + QuoteIdent(table) + " KEY ?2");
                 attach->Bind(1, TDbValue(file));
                 attach->Bind(2, TDbValue(encrypted ? RawKeyFor(password) : std::string()));
                 attach->Step();
@@ -143,8 +146,9 @@ public:
         } catch (const EDbDatabaseError& e) {
             if (attached) H->Exec("DETACH DATABASE " + QuoteIdent(table));
             if (e.Code() == TDbErrorCode::NotADatabase && encrypted && LooksEncrypted(file))
-                throw EDbDatabaseError(TDbErrorCode::WrongPassword,
-                                       "Wrong table password for table " + table + " (" + Conn.What() + ")");
+                throw EDbDatabaseError(
+                    TDbErrorCode::WrongPassword,
+                    "Wrong table password for table " + table + " (" + Conn.What() + ")");
             throw EDbDatabaseError(e.Code(), "Table " + table + ": " + e.what());
         }
         H->Exec("PRAGMA " + QuoteIdent(table) + ".synchronous=NORMAL");
@@ -154,8 +158,9 @@ public:
     void RefreshSystemColumns() {
         if (!SystemAttached) {
             H->Exec("ATTACH DATABASE ':memory:' AS SYSTEM");
-            H->Exec("CREATE TABLE SYSTEM.COLUMNS (PARENT TEXT, Name TEXT, Field_Type INTEGER, "
-                    "Field_Length INTEGER)");
+            H->Exec(
+                "CREATE TABLE SYSTEM.COLUMNS (PARENT TEXT, Name TEXT, Field_Type INTEGER, "
+                "Field_Length INTEGER)");
             SystemAttached = true;
         }
         H->Exec("DELETE FROM SYSTEM.COLUMNS");
@@ -171,7 +176,8 @@ public:
             }
         };
         if (Conn.Dictionary()) {
-            for (const auto& name : TableNamesIn(*H, "main")) add(ReadTableDefFrom(*H, "main", name));
+            for (const auto& name : TableNamesIn(*H, "main"))
+                add(ReadTableDefFrom(*H, "main", name));
             return;
         }
         std::error_code ec;
@@ -211,7 +217,9 @@ public:
             }
             if (Conn.Dictionary()) {
                 std::string stored = Conn.StoredTableName(t);
-                if (!stored.empty()) Locks.push_back(std::make_unique<TableLock>(Conn.Path(), stored, false, Conn.What()));
+                if (!stored.empty())
+                    Locks.push_back(
+                        std::make_unique<TableLock>(Conn.Path(), stored, false, Conn.What()));
                 continue;
             }
             std::string file = Conn.TableFile(t);
@@ -314,15 +322,16 @@ void QueryCursor::AlterColumn(const AlterColumnStatement& a) {
             f.Name = a.NewName;
             f.Type = FieldTypeFromDeclared(a.NewType, &f.Size);
             if (f.Type == TFieldType::ftUnknown) {
-                throw EDbDatabaseError(TDbErrorCode::SqlError,
-                                       "Unknown field type " + a.NewType + " (" + Conn.What() + ")");
+                throw EDbDatabaseError(TDbErrorCode::SqlError, "Unknown field type " + a.NewType +
+                                                                   " (" + Conn.What() + ")");
             }
             found = true;
         }
     }
     if (!found) {
-        throw EDbDatabaseError(TDbErrorCode::SqlError,
-                               "Field " + a.Column + " not found in table " + def.Name + " (" + Conn.What() + ")");
+        throw EDbDatabaseError(
+            TDbErrorCode::SqlError,
+            "Field " + a.Column + " not found in table " + def.Name + " (" + Conn.What() + ")");
     }
     for (auto& idx : rebuilt.Indexes)
         for (auto& f : idx.Fields)
@@ -387,9 +396,7 @@ TDbQuery::TDbQuery(std::string name) : TDataSet(std::move(name)) {
     m_sql.OnChange = [this] { SqlChanged(); };
 }
 
-TDbQuery::~TDbQuery() {
-    m_cursor.reset();
-}
+TDbQuery::~TDbQuery() { m_cursor.reset(); }
 
 void TDbQuery::SqlChanged() {
     Close();
@@ -406,10 +413,14 @@ void TDbQuery::SyncParams() {
         auto p = std::make_unique<TParam>(name);
         for (const auto& old : m_params) {
             if (EqualsNoCase(old->Name(), name) && old->Bound()) {
-                if (old->Value().IsNull()) p->Clear();
-                else if (old->Value().IsInteger()) p->SetAsInteger(static_cast<std::int32_t>(old->Value().Integer()));
-                else if (old->Value().IsFloat()) p->SetAsFloat(old->Value().Float());
-                else if (old->Value().IsText()) p->SetAsString(old->Value().Text());
+                if (old->Value().IsNull())
+                    p->Clear();
+                else if (old->Value().IsInteger())
+                    p->SetAsInteger(static_cast<std::int32_t>(old->Value().Integer()));
+                else if (old->Value().IsFloat())
+                    p->SetAsFloat(old->Value().Float());
+                else if (old->Value().IsText())
+                    p->SetAsString(old->Value().Text());
             }
         }
         params.push_back(std::move(p));
@@ -538,8 +549,10 @@ void TDbQuery::First() {
     m_cursor->Bind(s);
     m_position = 0;
     bool row = s.Step();
-    if (row) LoadRow();
-    else m_hasRecord = false;
+    if (row)
+        LoadRow();
+    else
+        m_hasRecord = false;
     m_eof = !row;
     m_bof = true;
     RecordChanged();
@@ -592,9 +605,15 @@ int TDbQuery::RecordCount() {
     return m_recordCount;
 }
 
-void TDbQuery::Append() { throw EDbDatasetError("Cannot modify a read-only dataset (" + Name() + ")"); }
-void TDbQuery::Edit() { throw EDbDatasetError("Cannot modify a read-only dataset (" + Name() + ")"); }
-void TDbQuery::Delete() { throw EDbDatasetError("Cannot modify a read-only dataset (" + Name() + ")"); }
+void TDbQuery::Append() {
+    throw EDbDatasetError("Cannot modify a read-only dataset (" + Name() + ")");
+}
+void TDbQuery::Edit() {
+    throw EDbDatasetError("Cannot modify a read-only dataset (" + Name() + ")");
+}
+void TDbQuery::Delete() {
+    throw EDbDatasetError("Cannot modify a read-only dataset (" + Name() + ")");
+}
 void TDbQuery::DoPost() {}
 void TDbQuery::DoDelete() {}
 

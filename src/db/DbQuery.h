@@ -21,7 +21,9 @@
 
 namespace peltorn::db {
 
-namespace detail { class QueryCursor; }
+namespace detail {
+class QueryCursor;
+}
 
 // The statement text as lines; any change closes the query.
 class TStringList {
@@ -41,10 +43,22 @@ class TParam {
 public:
     explicit TParam(std::string name) : m_name(std::move(name)) {}
     const std::string& Name() const { return m_name; }
-    void SetAsString(std::string_view value) { m_value = std::string(value); m_bound = true; }
-    void SetAsInteger(std::int32_t value) { m_value = TDbValue(value); m_bound = true; }
-    void SetAsFloat(double value) { m_value = TDbValue(value); m_bound = true; }
-    void Clear() { m_value = TDbValue(); m_bound = true; }
+    void SetAsString(std::string_view value) {
+        m_value = std::string(value);
+        m_bound = true;
+    }
+    void SetAsInteger(std::int32_t value) {
+        m_value = TDbValue(value);
+        m_bound = true;
+    }
+    void SetAsFloat(double value) {
+        m_value = TDbValue(value);
+        m_bound = true;
+    }
+    void Clear() {
+        m_value = TDbValue();
+        m_bound = true;
+    }
     const TDbValue& Value() const { return m_value; }
     bool Bound() const { return m_bound; }
 

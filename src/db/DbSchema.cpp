@@ -73,7 +73,8 @@ std::vector<std::string> SplitFieldList(std::string_view list) {
     std::size_t start = 0;
     while (start <= list.size()) {
         auto semi = list.find(';', start);
-        std::string_view part = list.substr(start, semi == std::string_view::npos ? std::string_view::npos : semi - start);
+        std::string_view part = list.substr(
+            start, semi == std::string_view::npos ? std::string_view::npos : semi - start);
         while (!part.empty() && part.front() == ' ') part.remove_prefix(1);
         while (!part.empty() && part.back() == ' ') part.remove_suffix(1);
         if (!part.empty()) out.emplace_back(part);
@@ -136,7 +137,8 @@ TTableDef ReadTableDefFrom(Handle& handle, const std::string& schema, const std:
     }
     std::vector<std::pair<std::string, bool>> indexes;
     {
-        auto s = handle.PrepareOnce("PRAGMA " + prefix + "index_list(" + QuoteIdent(def.Name) + ")");
+        auto s =
+            handle.PrepareOnce("PRAGMA " + prefix + "index_list(" + QuoteIdent(def.Name) + ")");
         while (s->Step()) {
             std::string name = s->Column(1).Text();
             if (name.rfind("sqlite_autoindex", 0) == 0) continue;
@@ -152,7 +154,9 @@ TTableDef ReadTableDefFrom(Handle& handle, const std::string& schema, const std:
         idx.Unique = unique;
         auto s = handle.PrepareOnce("PRAGMA " + prefix + "index_info(" + QuoteIdent(stored) + ")");
         std::vector<std::pair<std::int64_t, std::string>> cols;
-        while (s->Step()) cols.emplace_back(s->Column(0).Integer(), s->Column(2).IsText() ? s->Column(2).Text() : std::string());
+        while (s->Step())
+            cols.emplace_back(s->Column(0).Integer(),
+                              s->Column(2).IsText() ? s->Column(2).Text() : std::string());
         std::sort(cols.begin(), cols.end());
         for (auto& c : cols) idx.Fields.push_back(c.second);
         def.Indexes.push_back(idx);
@@ -201,8 +205,8 @@ void CreateTable(TDbConnection& connection, const TTableDef& def) {
         for (const auto& field : index.Fields)
             if (!def.FindField(field))
                 throw EDbDatabaseError(TDbErrorCode::General, "Index " + index.Name + " of table " +
-                                                                  def.Name + " names unknown field " +
-                                                                  field);
+                                                                  def.Name +
+                                                                  " names unknown field " + field);
     detail::WriteGroups::CommitAll();
     connection.Connect();
     auto& impl = connection.Impl();
@@ -229,7 +233,8 @@ void CreateTable(TDbConnection& connection, const TTableDef& def) {
     // leaves a half-made table file behind; nor does it leave the temporary file.
     auto removeTemporary = [&tmp] {
         std::error_code ignored;
-        for (const char* suffix : {"", "-wal", "-shm", "-journal"}) fs::remove(tmp + suffix, ignored);
+        for (const char* suffix : {"", "-wal", "-shm", "-journal"})
+            fs::remove(tmp + suffix, ignored);
     };
     removeTemporary();
     try {
@@ -243,9 +248,9 @@ void CreateTable(TDbConnection& connection, const TTableDef& def) {
         std::error_code ec;
         fs::rename(tmp, file, ec);
         if (ec) {
-            throw EDbDatabaseError(TDbErrorCode::FileError,
-                                   "Cannot create table " + def.Name + ": " + ec.message() + " (" +
-                                       impl.What() + ")");
+            throw EDbDatabaseError(
+                TDbErrorCode::FileError,
+                "Cannot create table " + def.Name + ": " + ec.message() + " (" + impl.What() + ")");
         }
     } catch (...) {
         removeTemporary();
@@ -285,8 +290,10 @@ TTableDef ReadTableDef(TDbConnection& connection, const std::string& table,
     if (!detail::IsPlainDatabaseFile(file)) {
         if (password.empty()) {
             throw EDbDatabaseError(TDbErrorCode::PasswordRequired,
-                                   "Table " + table + " is encrypted: the table password is "
-                                   "required (" + impl.What() + ")");
+                                   "Table " + table +
+                                       " is encrypted: the table password is "
+                                       "required (" +
+                                       impl.What() + ")");
         }
         h.Key(detail::RawKeyFor(password));
     }
@@ -307,7 +314,8 @@ void CreateDictionary(const std::string& path, const std::vector<TDictionaryUser
     h.Exec(std::string("CREATE TABLE ") + detail::kUsersTable +
            " (NAME TEXT PRIMARY KEY, HASH TEXT NOT NULL)");
     for (const auto& u : users) {
-        auto s = h.PrepareOnce(std::string("INSERT INTO ") + detail::kUsersTable + " VALUES (?1, ?2)");
+        auto s =
+            h.PrepareOnce(std::string("INSERT INTO ") + detail::kUsersTable + " VALUES (?1, ?2)");
         s->Bind(1, TDbValue(u.Name));
         s->Bind(2, TDbValue(detail::HashUserPassword(u.Password)));
         s->Step();

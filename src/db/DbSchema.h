@@ -22,7 +22,7 @@ class TDbConnection;
 struct TFieldDef {
     std::string Name;
     TFieldType Type = TFieldType::ftString;
-    int Size = 0;  // width of character fields; 0 for the others
+    int Size = 0;         // width of character fields; 0 for the others
     std::string Default;  // SQL default expression, empty for none (null)
 };
 

@@ -68,7 +68,8 @@ TDateTime ParseDate(std::string_view text) {
             number(2, d);
             i += 2;
         } else {
-            if (t >= text.size() || text[t] != format[i]) throw std::invalid_argument("invalid date");
+            if (t >= text.size() || text[t] != format[i])
+                throw std::invalid_argument("invalid date");
             ++t;
             ++i;
         }

@@ -91,7 +91,8 @@ void TDbTable::RequireReadable() const {
         throw EDbDatabaseError(TDbErrorCode::PasswordRequired,
                                "Table " + m_tableName +
                                    " is encrypted: its records cannot be read or written without "
-                                   "the table password (" + m_cursor->Conn.What() + ")");
+                                   "the table password (" +
+                                   m_cursor->Conn.What() + ")");
     }
 }
 
@@ -287,7 +288,8 @@ void TDbTable::DoPost() {
         }
     }
     const bool insert = m_state == TDataSetState::dsInsert;
-    if (!insert && std::find(m_modified.begin(), m_modified.end(), true) == m_modified.end()) return;
+    if (!insert && std::find(m_modified.begin(), m_modified.end(), true) == m_modified.end())
+        return;
     for (std::size_t i = 0; i < c.Def.Fields.size(); ++i)
         if (m_modified[i]) params.push_back(m_buffer[i]);
     if (!insert) params.push_back(TDbValue(c.RowId));
@@ -301,8 +303,9 @@ void TDbTable::DoPost() {
             marks += marks.empty() ? "?" : ", ?";
         }
         if (insert)
-            c.PostSql = list.empty() ? "INSERT INTO " + c.Quoted + " DEFAULT VALUES"
-                                     : "INSERT INTO " + c.Quoted + " (" + list + ") VALUES (" + marks + ")";
+            c.PostSql = list.empty()
+                            ? "INSERT INTO " + c.Quoted + " DEFAULT VALUES"
+                            : "INSERT INTO " + c.Quoted + " (" + list + ") VALUES (" + marks + ")";
         else
             c.PostSql = "UPDATE " + c.Quoted + " SET " + list + " WHERE rowid = ?";
         c.PostInsert = insert;
@@ -357,7 +360,8 @@ void TDbTable::DoDelete() {
 }
 
 TDbValue TDbTable::LookupResult(const std::vector<std::string>& keyFields,
-                                const std::vector<TDbValue>& values, const std::string& resultField) {
+                                const std::vector<TDbValue>& values,
+                                const std::string& resultField) {
     if (!Active() || !m_cursor || !m_cursor->Readable) return {};
     auto& c = *m_cursor;
     c.Sync();

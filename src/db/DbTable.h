@@ -14,7 +14,9 @@
 
 namespace peltorn::db {
 
-namespace detail { class TableCursor; }
+namespace detail {
+class TableCursor;
+}
 
 class TDbTable : public TDataSet {
 public:

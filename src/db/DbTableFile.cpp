@@ -40,16 +40,19 @@ void TDbTable::EncryptTable() {
     if (c.Conn.Dictionary() || IsTableEncrypted()) return;
     if (c.Password.empty()) {
         throw EDbDatabaseError(TDbErrorCode::PasswordRequired,
-                               "Table " + m_tableName + " cannot be encrypted without a password (" +
-                                   c.Conn.What() + ")");
+                               "Table " + m_tableName +
+                                   " cannot be encrypted without a password (" + c.Conn.What() +
+                                   ")");
     }
     Post();
     detail::WriteGroups::CommitAll();
     bool wasExclusive = c.Lock->IsExclusive();
     if (!c.Lock->TryExclusive()) {
         throw EDbDatabaseError(TDbErrorCode::TableInUse,
-                               "Table " + m_tableName + " cannot be encrypted: it is in use by "
-                               "another user (" + c.Conn.What() + ")");
+                               "Table " + m_tableName +
+                                   " cannot be encrypted: it is in use by "
+                                   "another user (" +
+                                   c.Conn.What() + ")");
     }
     std::int64_t ordinal = m_hasRecord ? c.Ordinal() : -1;
     detail::AttachmentRegistry::ReleaseEverywhere(c.File);
@@ -121,9 +124,10 @@ void TDbTable::PackTable() {
     auto& c = *m_cursor;
     bool wasExclusive = c.Lock->IsExclusive();
     if (!c.Lock->TryExclusive()) {
-        throw EDbDatabaseError(TDbErrorCode::TableInUse,
-                               "Table " + m_tableName + " cannot be packed: it is in use by "
-                               "another user (" + c.Conn.What() + ")");
+        throw EDbDatabaseError(TDbErrorCode::TableInUse, "Table " + m_tableName +
+                                                             " cannot be packed: it is in use by "
+                                                             "another user (" +
+                                                             c.Conn.What() + ")");
     }
     std::int64_t ordinal = m_hasRecord ? c.Ordinal() : -1;
     try {
@@ -136,6 +140,5 @@ void TDbTable::PackTable() {
     if (!wasExclusive) c.Lock->Share();
     if (ordinal >= 0) c.ReloadOrdinal(ordinal);
 }
-
 
 }  // namespace peltorn::db

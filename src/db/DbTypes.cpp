@@ -78,9 +78,9 @@ TDateTime EncodeDate(int year, int month, int day) {
         year > 9999) {
         throw std::invalid_argument("invalid date");
     }
-    return static_cast<TDateTime>(DaysFromCivil(year, static_cast<unsigned>(month),
-                                                static_cast<unsigned>(day)) -
-                                  kEpochOffset);
+    return static_cast<TDateTime>(
+        DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) -
+        kEpochOffset);
 }
 
 void DecodeDate(TDateTime value, int& year, int& month, int& day) {
@@ -172,8 +172,8 @@ TCurrency TCurrency::Minus(TCurrency o) const {
 
 std::string TCurrency::ToString() const {
     // The magnitude as unsigned: the most negative amount has no positive counterpart in Units.
-    const std::uint64_t abs = Units < 0 ? 0 - static_cast<std::uint64_t>(Units)
-                                        : static_cast<std::uint64_t>(Units);
+    const std::uint64_t abs =
+        Units < 0 ? 0 - static_cast<std::uint64_t>(Units) : static_cast<std::uint64_t>(Units);
     std::string text = std::to_string(abs / 10000);
     const unsigned frac = static_cast<unsigned>(abs % 10000);
     if (frac != 0) {
@@ -211,8 +211,8 @@ std::string FormatFloat(double value) {
     // Shortest of up to 15 significant digits, as an amount is shown to an operator.
     char buf[64];
     for (int precision = 1; precision <= 15; ++precision) {
-        auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general,
-                                 precision);
+        auto res =
+            std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, precision);
         double back = 0;
         std::from_chars(buf, res.ptr, back);
         if (back == value || precision == 15) {
@@ -220,10 +220,10 @@ std::string FormatFloat(double value) {
             // Amounts are shown without an exponent while they fit 15 digits.
             if (text.find('e') != std::string::npos && std::fabs(value) >= 1e-5 &&
                 std::fabs(value) < 1e15) {
-                auto fixed = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed,
-                                           std::max(0, precision - 1 -
-                                                           static_cast<int>(std::floor(
-                                                               std::log10(std::fabs(value))))));
+                auto fixed = std::to_chars(
+                    buf, buf + sizeof buf, value, std::chars_format::fixed,
+                    std::max(0, precision - 1 -
+                                    static_cast<int>(std::floor(std::log10(std::fabs(value))))));
                 text.assign(buf, fixed.ptr);
             }
             return text;

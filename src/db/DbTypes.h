@@ -29,7 +29,7 @@ enum class TFieldType {
     ftBoolean,   // logical
     ftMemo,
     ftGraphic,
-    ftBlob,      // binary
+    ftBlob,  // binary
 };
 
 std::string_view FieldTypeName(TFieldType type);

@@ -62,7 +62,8 @@ std::vector<Token> Tokenize(const std::string& sql) {
             out.push_back({Token::Param, sql.substr(start, i - start)});
         } else if (std::isdigit(static_cast<unsigned char>(c))) {
             std::size_t start = i;
-            while (i < n && (std::isalnum(static_cast<unsigned char>(sql[i])) || sql[i] == '.')) ++i;
+            while (i < n && (std::isalnum(static_cast<unsigned char>(sql[i])) || sql[i] == '.'))
+                ++i;
             out.push_back({Token::Number, sql.substr(start, i - start)});
         } else if (IdentChar(c)) {
             std::size_t start = i;
@@ -78,10 +79,10 @@ std::vector<Token> Tokenize(const std::string& sql) {
 
 const std::set<std::string>& Keywords() {
     static const std::set<std::string> k = {
-        "WHERE", "GROUP", "ORDER",  "HAVING", "LIMIT", "JOIN",   "INNER", "LEFT",  "RIGHT",
-        "OUTER", "CROSS", "ON",     "UNION",  "SET",   "VALUES", "AS",    "USING", "NATURAL",
-        "FULL",  "SELECT", "FROM",  "INTO",   "AND",   "OR",     "NOT",   "EXCEPT", "INTERSECT",
-        "DEFAULT", "WINDOW", "RETURNING", "INDEXED"};
+        "WHERE", "GROUP",   "ORDER",     "HAVING",  "LIMIT",  "JOIN",      "INNER",  "LEFT",
+        "RIGHT", "OUTER",   "CROSS",     "ON",      "UNION",  "SET",       "VALUES", "AS",
+        "USING", "NATURAL", "FULL",      "SELECT",  "FROM",   "INTO",      "AND",    "OR",
+        "NOT",   "EXCEPT",  "INTERSECT", "DEFAULT", "WINDOW", "RETURNING", "INDEXED"};
     return k;
 }
 
@@ -96,7 +97,8 @@ std::size_t ReadName(const std::vector<Token>& toks, std::size_t i, std::vector<
     if (i >= toks.size() || !IsName(toks[i]) || IsKeyword(toks[i])) return i;
     std::string name = toks[i].text;
     ++i;
-    if (i + 1 < toks.size() && toks[i].kind == Token::Punct && toks[i].text == "." && IsName(toks[i + 1])) {
+    if (i + 1 < toks.size() && toks[i].kind == Token::Punct && toks[i].text == "." &&
+        IsName(toks[i + 1])) {
         name = toks[i + 1].text;
         i += 2;
     }
@@ -119,7 +121,9 @@ std::vector<std::string> ReferencedTables(const std::string& sql) {
             if (up == "FROM") {
                 // FROM a [alias], b [alias], ...
                 while (j < toks.size()) {
-                    if (j < toks.size() && toks[j].kind == Token::Ident && Upper(toks[j].text) == "AS") ++j;
+                    if (j < toks.size() && toks[j].kind == Token::Ident &&
+                        Upper(toks[j].text) == "AS")
+                        ++j;
                     if (j < toks.size() && IsName(toks[j]) && !IsKeyword(toks[j])) ++j;  // alias
                     if (j < toks.size() && toks[j].kind == Token::Punct && toks[j].text == ",") {
                         j = ReadName(toks, j + 1, out);
@@ -146,15 +150,17 @@ std::vector<std::string> ParameterNames(const std::string& sql) {
     std::vector<std::string> out;
     for (const auto& t : Tokenize(sql)) {
         if (t.kind != Token::Param) continue;
-        bool seen = std::any_of(out.begin(), out.end(), [&](const std::string& n) { return EqualsNoCase(n, t.text); });
+        bool seen = std::any_of(out.begin(), out.end(),
+                                [&](const std::string& n) { return EqualsNoCase(n, t.text); });
         if (!seen) out.push_back(t.text);
     }
     return out;
 }
 
 std::optional<IfExistsStatement> ParseIfExists(const std::string& sql) {
-    static const std::regex re(R"(^\s*IF\s+EXISTS\s*\(([\s\S]*)\)\s*THEN\s+([\s\S]*?)\s*;?\s*END\s+IF\s*;?\s*$)",
-                               std::regex::icase);
+    static const std::regex re(
+        R"(^\s*IF\s+EXISTS\s*\(([\s\S]*)\)\s*THEN\s+([\s\S]*?)\s*;?\s*END\s+IF\s*;?\s*$)",
+        std::regex::icase);
     std::smatch m;
     if (!std::regex_match(sql, m, re)) return std::nullopt;
     return IfExistsStatement{m[1].str(), m[2].str()};

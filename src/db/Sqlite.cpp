@@ -7,18 +7,18 @@
 
 #include <openssl/evp.h>
 
-#include <algorithm>
-#include <chrono>
-#include <cctype>
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
-#include <functional>
-#include <optional>
-#include <stdexcept>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <optional>
+#include <stdexcept>
 
 namespace peltorn::db::detail {
 
@@ -142,11 +142,13 @@ int Stmt::ColumnCount() const { return sqlite3_column_count(m_stmt); }
 
 TDbValue Stmt::Column(int index) const {
     switch (sqlite3_column_type(m_stmt, index)) {
-        case SQLITE_INTEGER: return TDbValue(static_cast<std::int64_t>(sqlite3_column_int64(m_stmt, index)));
+        case SQLITE_INTEGER:
+            return TDbValue(static_cast<std::int64_t>(sqlite3_column_int64(m_stmt, index)));
         case SQLITE_FLOAT: return TDbValue(sqlite3_column_double(m_stmt, index));
         case SQLITE_TEXT: {
             auto* p = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, index));
-            return TDbValue(std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(m_stmt, index))));
+            return TDbValue(
+                std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(m_stmt, index))));
         }
         case SQLITE_BLOB: {
             auto* p = static_cast<const std::uint8_t*>(sqlite3_column_blob(m_stmt, index));
@@ -187,7 +189,8 @@ Handle::~Handle() {
     WriteGroups::CommitHandleQuietly(*this);
     m_cache.clear();
     if (m_db) {
-        for (sqlite3_stmt* s = sqlite3_next_stmt(m_db, nullptr); s; s = sqlite3_next_stmt(m_db, nullptr)) {
+        for (sqlite3_stmt* s = sqlite3_next_stmt(m_db, nullptr); s;
+             s = sqlite3_next_stmt(m_db, nullptr)) {
             sqlite3_finalize(s);
         }
         sqlite3_close_v2(m_db);
@@ -243,7 +246,8 @@ void Handle::Fail(int rc, const std::string& context) const {
     // as "unable to open"; what is wrong is that the place cannot be written.
     if ((rc & 0xff) == SQLITE_CANTOPEN && m_path != ":memory:" && !IsReadOnlyErrno(sysErrno)) {
         std::string folder = m_path.substr(0, m_path.find_last_of('/') + 1);
-        if (::access(m_path.c_str(), W_OK) != 0 || ::access(folder.empty() ? "." : folder.c_str(), W_OK) != 0)
+        if (::access(m_path.c_str(), W_OK) != 0 ||
+            ::access(folder.empty() ? "." : folder.c_str(), W_OK) != 0)
             sysErrno = EACCES;
     }
     std::string msg = DescribeFailure(rc, sysErrno, sqlite3_errmsg(m_db));
@@ -261,8 +265,8 @@ const std::string& RawKeyFor(const std::string& password) {
     // files carry SQLCipher's own per-file salt for the page keys.
     static const unsigned char kSalt[] = "peltorn table password v1";
     unsigned char key[32];
-    PKCS5_PBKDF2_HMAC(password.data(), static_cast<int>(password.size()), kSalt,
-                      sizeof kSalt - 1, 64000, EVP_sha256(), sizeof key, key);
+    PKCS5_PBKDF2_HMAC(password.data(), static_cast<int>(password.size()), kSalt, sizeof kSalt - 1,
+                      64000, EVP_sha256(), sizeof key, key);
     static const char* kHex = "0123456789ABCDEF";
     std::string raw = "x'";
     for (unsigned char c : key) {
@@ -290,7 +294,8 @@ bool LooksEncrypted(const std::string& path) {
     // The encrypted format writes pages of 1,024 bytes or a multiple of it.
     constexpr long long kPage = 1024;
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || st.st_size < kPage || st.st_size % kPage != 0) return false;
+    if (::stat(path.c_str(), &st) != 0 || st.st_size < kPage || st.st_size % kPage != 0)
+        return false;
     return !IsPlainDatabaseFile(path);
 }
 
@@ -376,9 +381,9 @@ TableLock::TableLock(const std::string& file, const std::string& table, bool exc
     m_use = std::make_unique<FileUse>(file);
     if (m_use->Counted()) m_fd = m_use->TakeDescriptor(exclusive, m_writable);
     if (m_fd < 0) {
-        throw EDbDatabaseError(TDbErrorCode::FileError,
-                               "Cannot open " + what + ": " + std::strerror(errno) + " (" + file +
-                                   ")");
+        throw EDbDatabaseError(
+            TDbErrorCode::FileError,
+            "Cannot open " + what + ": " + std::strerror(errno) + " (" + file + ")");
     }
     std::uint32_t hash = 2166136261u;
     for (char c : table) {
@@ -391,19 +396,21 @@ TableLock::TableLock(const std::string& file, const std::string& table, bool exc
         m_use->GiveBack(m_fd, m_writable);
         m_fd = -1;
         throw EDbDatabaseError(TDbErrorCode::ReadOnly,
-                               "Table " + table + " cannot be opened for exclusive use: "
-                               "read-only: the file cannot be written (" + what + ")");
+                               "Table " + table +
+                                   " cannot be opened for exclusive use: "
+                                   "read-only: the file cannot be written (" +
+                                   what + ")");
     }
     if (!Set(exclusive ? F_WRLCK : F_RDLCK)) {
         m_use->GiveBack(m_fd, m_writable);
         m_fd = -1;
-        throw EDbDatabaseError(TDbErrorCode::TableInUse,
-                               exclusive ? "Table " + table +
-                                               " cannot be opened for exclusive use: it is in use "
-                                               "by another user (" + what + ")"
-                                         : "Table " + table +
-                                               " is in exclusive use by another user (" + what +
-                                               ")");
+        throw EDbDatabaseError(
+            TDbErrorCode::TableInUse,
+            exclusive ? "Table " + table +
+                            " cannot be opened for exclusive use: it is in use "
+                            "by another user (" +
+                            what + ")"
+                      : "Table " + table + " is in exclusive use by another user (" + what + ")");
     }
 }
 
@@ -495,8 +502,8 @@ std::optional<std::pair<TDbErrorCode, std::string>> Commit(Group& g) noexcept {
     std::string where;
     for (const auto& t : g.Tables) where += (where.empty() ? "" : ", ") + t;
     if (where.empty()) where = g.H->What();
-    std::string text = "The records posted to " + where +
-                       " since the last commit could not be written: " + why;
+    std::string text =
+        "The records posted to " + where + " since the last commit could not be written: " + why;
     return std::make_pair(CodeForFailure(rc, sysErrno), text);
 }
 
@@ -574,7 +581,8 @@ void CommitFile(const std::string& file, const Handle* except) {
 }
 
 namespace {
-std::optional<std::pair<TDbErrorCode, std::string>> CommitOf(Handle& handle, bool closing) noexcept {
+std::optional<std::pair<TDbErrorCode, std::string>> CommitOf(Handle& handle,
+                                                             bool closing) noexcept {
     auto& groups = Groups();
     for (auto it = groups.begin(); it != groups.end(); ++it) {
         if (it->H == &handle) {
@@ -618,8 +626,10 @@ std::vector<std::pair<TDbErrorCode, std::string>> CommitEvery() noexcept {
     auto groups = std::move(Groups());
     Groups().clear();
     for (auto& g : groups) {
-        if (g.Held) Groups().push_back(g);
-        else if (auto failure = Commit(g)) failures.push_back(std::move(*failure));
+        if (g.Held)
+            Groups().push_back(g);
+        else if (auto failure = Commit(g))
+            failures.push_back(std::move(*failure));
     }
     return failures;
 }
@@ -657,7 +667,8 @@ void CommitAll() {
 std::string CommitAllQuietly() noexcept {
     std::string text;
     try {
-        for (const auto& failure : CommitEvery()) text += (text.empty() ? "" : "; ") + failure.second;
+        for (const auto& failure : CommitEvery())
+            text += (text.empty() ? "" : "; ") + failure.second;
         auto kept = std::move(Kept());
         Kept().clear();
         for (const auto& failure : kept) text += (text.empty() ? "" : "; ") + failure.second;

@@ -107,7 +107,8 @@ public:
             // Only a file that looks like an encrypted table and refuses the key is taken for a
             // wrong password; a damaged file, a full disk or a read-only folder say what they are.
             if (e.Code() == TDbErrorCode::NotADatabase && LooksEncrypted(File))
-                throw EDbDatabaseError(TDbErrorCode::WrongPassword, "Wrong table password for " + What);
+                throw EDbDatabaseError(TDbErrorCode::WrongPassword,
+                                       "Wrong table password for " + What);
             throw;
         }
         Own->Exec("PRAGMA synchronous=NORMAL");
@@ -161,7 +162,9 @@ public:
                                "No index on the fields " + fieldNames + " for " + What);
     }
 
-    std::string Col(int pos) const { return QuoteIdent(Def.Fields[static_cast<std::size_t>(pos)].Name); }
+    std::string Col(int pos) const {
+        return QuoteIdent(Def.Fields[static_cast<std::size_t>(pos)].Name);
+    }
 
     bool IsCharacter(int pos) const {
         TFieldType type = Def.Fields[static_cast<std::size_t>(pos)].Type;
@@ -195,7 +198,8 @@ public:
 
     // Condition "after (or before) the current record in the active order".
     void Beyond(bool after, std::vector<std::string>& conds, std::vector<TDbValue>& params) const {
-        bool anyNull = std::any_of(Key.begin(), Key.end(), [](const TDbValue& v) { return v.IsNull(); });
+        bool anyNull =
+            std::any_of(Key.begin(), Key.end(), [](const TDbValue& v) { return v.IsNull(); });
         const char* op = after ? ">" : "<";
         // The row-value comparison is exact only forwards from a key without nulls: a record
         // that is null in a later key field compares as unknown, which is right after (a null
@@ -226,7 +230,8 @@ public:
             const TDbValue& v = Key[i];
             std::string term;
             std::vector<TDbValue> termParams = prefixParams;
-            if (v.IsNull()) term = after ? c + " IS NOT NULL" : "0";
+            if (v.IsNull())
+                term = after ? c + " IS NOT NULL" : "0";
             else {
                 term = after ? c + " > ?" : "(" + c + " < ? OR " + c + " IS NULL)";
                 termParams.push_back(v);
@@ -250,7 +255,8 @@ public:
 
     void Load(Stmt& s) {
         RowId = s.Column(0).Integer();
-        for (std::size_t i = 0; i < Def.Fields.size(); ++i) T.m_buffer[i] = s.Column(static_cast<int>(i + 1));
+        for (std::size_t i = 0; i < Def.Fields.size(); ++i)
+            T.m_buffer[i] = s.Column(static_cast<int>(i + 1));
         Key.clear();
         for (int pos : Order) Key.push_back(T.m_buffer[static_cast<std::size_t>(pos)]);
         T.m_hasRecord = true;
@@ -261,7 +267,8 @@ public:
     // Another handle's uncommitted posts into this file must be written before this one reads.
     void Sync() const { WriteGroups::CommitFile(File, H); }
 
-    bool SeekFirst(const std::vector<std::string>& conds, const std::vector<TDbValue>& params, bool desc) {
+    bool SeekFirst(const std::vector<std::string>& conds, const std::vector<TDbValue>& params,
+                   bool desc) {
         Sync();
         bool handler = T.m_filtered && T.OnFilterRecord;
         Stmt& s = H->Prepare(Select(conds, desc, !handler));

@@ -110,12 +110,15 @@ void CheckOptions(const TDemoOptions& o) {
         throw std::invalid_argument("The demo installation needs 3 to 99 source companies, not " +
                                     std::to_string(o.Companies));
     if (o.Employees < 1 || o.Employees > 99999)
-        throw std::invalid_argument("The demo installation needs 1 to 99999 employees per company, not " +
-                                    std::to_string(o.Employees));
+        throw std::invalid_argument(
+            "The demo installation needs 1 to 99999 employees per company, not " +
+            std::to_string(o.Employees));
     if (o.Year < 1900 || o.Year > 9999)
-        throw std::invalid_argument("Invalid year for the demo installation: " + std::to_string(o.Year));
+        throw std::invalid_argument("Invalid year for the demo installation: " +
+                                    std::to_string(o.Year));
     if (o.Month < 1 || o.Month > 12)
-        throw std::invalid_argument("Invalid month for the demo installation: " + std::to_string(o.Month));
+        throw std::invalid_argument("Invalid month for the demo installation: " +
+                                    std::to_string(o.Month));
 }
 
 // The connection to a company database: free tables need no sign-on, a dictionary takes ADSSYS
@@ -133,7 +136,8 @@ void WriteSettingsFile(const fs::path& base, bool dictionary) {
     std::ofstream out(file, std::ios::binary);
     // DIR ends with a separator: the free-table layout joins "COMPANY\" straight onto it.
     std::string dir = base.string();
-    if (dir.empty() || dir.back() != fs::path::preferred_separator) dir += fs::path::preferred_separator;
+    if (dir.empty() || dir.back() != fs::path::preferred_separator)
+        dir += fs::path::preferred_separator;
     out << "[PATH]\r\n"
         << "DICTIONARY=" << (dictionary ? kDictionaryYes : "") << "\r\n"
         << "DIR=" << dir << "\r\n"
@@ -177,9 +181,9 @@ void WriteMainDatabase(const TBase& base, const std::vector<TSourceCompany>& sou
         header.Post();
         for (const auto& s : g.Sources) {
             if (static_cast<int>(s.Path.size()) > kPathWidth)
-                throw std::invalid_argument("The path " + s.Path + " is longer than the " +
-                                            std::to_string(kPathWidth) +
-                                            " characters MERGEDTL.PATH holds; choose a shorter folder");
+                throw std::invalid_argument(
+                    "The path " + s.Path + " is longer than the " + std::to_string(kPathWidth) +
+                    " characters MERGEDTL.PATH holds; choose a shorter folder");
             detail.Append();
             detail.FieldByName("NO").SetAsInteger(g.No);
             detail.FieldByName("CODE").SetAsString(s.Code);
@@ -189,21 +193,30 @@ void WriteMainDatabase(const TBase& base, const std::vector<TSourceCompany>& sou
     }
 }
 
-std::vector<TBase> PlanInstallation(const fs::path& dir, const std::vector<TSourceCompany>& sources) {
+std::vector<TBase> PlanInstallation(const fs::path& dir,
+                                    const std::vector<TSourceCompany>& sources) {
     const TSourceCompany& dictionarySource = sources.back();
     const fs::path dictionaryBase = dir / kDictionaryBase;
-    const std::string dictionaryPath = CompanyPath(dictionaryBase, dictionarySource.Code, true).string();
+    const std::string dictionaryPath =
+        CompanyPath(dictionaryBase, dictionarySource.Code, true).string();
     const std::string firstFolder = CompanyPath(dir, sources.front().Code, false).string();
 
     TBase free{dir, false, {}};
     TGroup all{1, "#GRP1", "Orvex Group (consolidated)", kSelected, {}};
-    for (const auto& s : sources) all.Sources.push_back({s.Code, s.Dictionary ? dictionaryPath : ""});
-    TGroup pair{2, "#GRP2", "Orvex Northern Region (consolidated)", kNotSelected,
+    for (const auto& s : sources)
+        all.Sources.push_back({s.Code, s.Dictionary ? dictionaryPath : ""});
+    TGroup pair{2,
+                "#GRP2",
+                "Orvex Northern Region (consolidated)",
+                kNotSelected,
                 {{sources[1].Code, ""}, {dictionarySource.Code, dictionaryPath}}};
     free.Groups = {all, pair};
 
     TBase dictionary{dictionaryBase, true, {}};
-    dictionary.Groups = {{1, "#GRPD", "Orvex Holdings (consolidated)", kSelected,
+    dictionary.Groups = {{1,
+                          "#GRPD",
+                          "Orvex Holdings (consolidated)",
+                          kSelected,
                           {{sources.front().Code, firstFolder}, {dictionarySource.Code, ""}}}};
     return {free, dictionary};
 }
@@ -213,9 +226,11 @@ std::vector<TBase> PlanInstallation(const fs::path& dir, const std::vector<TSour
 std::vector<std::pair<std::string, bool>> DemoBases(const std::string& dir) {
     std::vector<std::pair<std::string, bool>> bases;
     for (const auto& settings : DemoSettingsFiles(dir)) {
-        if (!fs::exists(settings)) throw std::runtime_error("Settings file " + settings + " not found");
-        bases.emplace_back(fs::path(settings).parent_path().string() + fs::path::preferred_separator,
-                           bases.size() == 1);
+        if (!fs::exists(settings))
+            throw std::runtime_error("Settings file " + settings + " not found");
+        bases.emplace_back(
+            fs::path(settings).parent_path().string() + fs::path::preferred_separator,
+            bases.size() == 1);
     }
     return bases;
 }
@@ -242,7 +257,8 @@ std::string DemoPeriod(const TDemoOptions& options) {
 
 std::vector<std::string> DemoSettingsFiles(const std::string& dir) {
     fs::path base = fs::absolute(dir);
-    return {(base / kSettingsFileName).string(), (base / kDictionaryBase / kSettingsFileName).string()};
+    return {(base / kSettingsFileName).string(),
+            (base / kDictionaryBase / kSettingsFileName).string()};
 }
 
 void WriteDemoInstallation(const std::string& dirText, const TDemoOptions& requested) {
@@ -264,7 +280,8 @@ void WriteDemoInstallation(const std::string& dirText, const TDemoOptions& reque
     }
     db::TDbConnection conn("demoCompany");
     for (const auto& s : sources) {
-        const fs::path path = CompanyPath(s.Dictionary ? bases[1].Folder : bases[0].Folder, s.Code, s.Dictionary);
+        const fs::path path =
+            CompanyPath(s.Dictionary ? bases[1].Folder : bases[0].Folder, s.Code, s.Dictionary);
         fs::create_directories(s.Dictionary ? path.parent_path() : path);
         schema::CreateCompanyDatabase(path.string(), kVersionMark);
         ConnectCompany(conn, path);

@@ -30,8 +30,9 @@ TDemoOptions DemoOptionsForToday();
 // Writes the installation into dir (created when missing; it must not hold an installation
 // already, i.e. no ORVEX.ini). Raises std::invalid_argument for options out of range (fewer than
 // 3 companies or 1 employee, more than 99 companies or 99999 employees, a month outside 1..12, a
-// year outside 1900..9999, after 0 has been replaced by today's) and std::runtime_error when dir already holds an installation;
-// database errors pass through. A failure leaves the part written so far.
+// year outside 1900..9999, after 0 has been replaced by today's) and std::runtime_error when dir
+// already holds an installation; database errors pass through. A failure leaves the part written so
+// far.
 void WriteDemoInstallation(const std::string& dir, const TDemoOptions& options);
 
 // The settings files of an installation written by WriteDemoInstallation: the free-table layout
@@ -47,8 +48,8 @@ struct TDemoTableCount {
     int Rows = 0;
 };
 struct TDemoDatabaseSummary {
-    std::string Code;   // company code, e.g. "#GRP1"
-    std::string Path;   // the database's path (folder of free tables or .ADD file)
+    std::string Code;  // company code, e.g. "#GRP1"
+    std::string Path;  // the database's path (folder of free tables or .ADD file)
     std::vector<TDemoTableCount> Tables;  // every table of the database, sorted by name
 };
 

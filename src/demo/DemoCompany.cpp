@@ -75,7 +75,8 @@ bool IsStoppedEmployee(int index, const TDemoOptions& options) {
 }
 
 std::string EmployeeCode(const TSourceCompany& company, int index, const TDemoOptions& options) {
-    int number = SharedWithPrevious(company.Index, index, options) ? company.Index : company.Index + 1;
+    int number =
+        SharedWithPrevious(company.Index, index, options) ? company.Index : company.Index + 1;
     char code[16];
     std::snprintf(code, sizeof code, "E%02d%05d", number, index + 1);
     return code;
@@ -95,7 +96,8 @@ double DemoRate(const std::string& currency, int month) {
 
 const std::vector<std::string>& EncryptedPeriodTables() { return kEncryptedPeriodTables; }
 
-void FillSourceCompany(TDbConnection& conn, const TSourceCompany& company, const TDemoOptions& options) {
+void FillSourceCompany(TDbConnection& conn, const TSourceCompany& company,
+                       const TDemoOptions& options) {
     std::vector<TEmployee> staff;
     staff.reserve(static_cast<std::size_t>(options.Employees));
     for (int i = 0; i < options.Employees; ++i) staff.push_back(MakeEmployee(company, i, options));

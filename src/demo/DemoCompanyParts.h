@@ -66,7 +66,7 @@ struct TEmployee {
     std::string Code;
     std::string Name;
     std::string Currency;
-    Cents Basic = 0;        // monthly, in Currency, before the July raise
+    Cents Basic = 0;  // monthly, in Currency, before the July raise
     bool RaiseInJuly = false;
     bool Stopped = false;
     TPayMode Pay = TPayMode::Bank;
@@ -88,15 +88,17 @@ TEmployee MakeEmployee(const TSourceCompany& company, int index, const TDemoOpti
 
 // EMPLOYEE, EMPLOYMT, EMPMISC, EMP_ALW, EMP_BNK, EMP_OTH, EMP_PROS, EMP_CLD and EMPENT for the
 // staff (DemoPayroll.cpp).
-void WriteMasters(db::TDbConnection& conn, const std::vector<TEmployee>& staff, const TDemoOptions& options);
+void WriteMasters(db::TDbConnection& conn, const std::vector<TEmployee>& staff,
+                  const TDemoOptions& options);
 
 // Twelve months of payroll of options.Year for the staff: P_HTRX with its detail tables, YTDEMPL,
 // BANKTRX, COSTCTR, MEDICAL and the leave records (DemoPayroll.cpp).
-void WritePayroll(db::TDbConnection& conn, const TSourceCompany& company, const std::vector<TEmployee>& staff,
-                  const TDemoOptions& options);
+void WritePayroll(db::TDbConnection& conn, const TSourceCompany& company,
+                  const std::vector<TEmployee>& staff, const TDemoOptions& options);
 
 // The year, pay-group, cycle, code, bank, exchange-rate, allowance and PPARA parameters, the report
 // columns and layout, and the general-ledger tables of a source company (DemoParameters.cpp).
-void WriteParameterTables(db::TDbConnection& conn, const TSourceCompany& company, const TDemoOptions& options);
+void WriteParameterTables(db::TDbConnection& conn, const TSourceCompany& company,
+                          const TDemoOptions& options);
 
 }  // namespace peltorn::demo

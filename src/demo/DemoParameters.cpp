@@ -38,27 +38,39 @@ constexpr TReportColumn kReportColumns[] = {
     {6, "Nett Wage", "P_HTRX", "NETT_WAGE", "AMOUNT"},
 };
 
-const std::vector<std::string> kGLTables = {"GLBODY", "GLCODE",   "GLDETAIL", "GLLINE",
-                                            "GLMAP",  "GLTYPE",  "GLHEADER", "GLPARA"};
+const std::vector<std::string> kGLTables = {"GLBODY", "GLCODE", "GLDETAIL", "GLLINE",
+                                            "GLMAP",  "GLTYPE", "GLHEADER", "GLPARA"};
 
 std::vector<TAllowanceCode> CompanyAllowanceCodes(const TSourceCompany& company) {
     std::vector<TAllowanceCode> codes(std::begin(kAllowanceCodes), std::end(kAllowanceCodes));
     codes.push_back(company.Index % 2 == 0 ? kHousing : kIncentive);
-    std::sort(codes.begin(), codes.end(),
-              [](const TAllowanceCode& a, const TAllowanceCode& b) { return std::string(a.Code) < b.Code; });
+    std::sort(codes.begin(), codes.end(), [](const TAllowanceCode& a, const TAllowanceCode& b) {
+        return std::string(a.Code) < b.Code;
+    });
     return codes;
 }
 
 // Last year is closed (locked up to its December); the current year is open for merging.
 void WriteYearParameters(TTableWriter& para1, const TDemoOptions& options) {
     const int year = options.Year;
-    para1.Row().Text("YEAR", Year(year - 1)).Text("LOCK", "T").Int("LOCKPERIOD", (year - 1) * 100 + 12)
-        .Text("CUR_PERIOD", Period(year - 1, 12)).Float("WORKDAYS", 26).Post();
-    para1.Row().Text("YEAR", Year(year)).Text("LOCK", "F").Int("LOCKPERIOD", 0)
-        .Text("CUR_PERIOD", Period(year, options.Month)).Float("WORKDAYS", 26).Post();
+    para1.Row()
+        .Text("YEAR", Year(year - 1))
+        .Text("LOCK", "T")
+        .Int("LOCKPERIOD", (year - 1) * 100 + 12)
+        .Text("CUR_PERIOD", Period(year - 1, 12))
+        .Float("WORKDAYS", 26)
+        .Post();
+    para1.Row()
+        .Text("YEAR", Year(year))
+        .Text("LOCK", "F")
+        .Int("LOCKPERIOD", 0)
+        .Text("CUR_PERIOD", Period(year, options.Month))
+        .Float("WORKDAYS", 26)
+        .Post();
 }
 
-void WriteParameters(TDbConnection& conn, const TSourceCompany& company, const TDemoOptions& options) {
+void WriteParameters(TDbConnection& conn, const TSourceCompany& company,
+                     const TDemoOptions& options) {
     const int year = options.Year;
     {
         TTableWriter para1(conn, "PAYPARA1", year);
@@ -66,29 +78,59 @@ void WriteParameters(TDbConnection& conn, const TSourceCompany& company, const T
         WriteYearParameters(para1, options);
     }
     {
-        TTableWriter hdr(conn, "PGRP_HDR", year), trx(conn, "PGRP_TRX", year), cycle(conn, "CYCLE", year);
-        hdr.Row(true).Text("PAY_GROUP", kPayGroup).Text("YEAR", Year(year)).Text("DESC", "Monthly staff").Post();
+        TTableWriter hdr(conn, "PGRP_HDR", year), trx(conn, "PGRP_TRX", year),
+            cycle(conn, "CYCLE", year);
+        hdr.Row(true)
+            .Text("PAY_GROUP", kPayGroup)
+            .Text("YEAR", Year(year))
+            .Text("DESC", "Monthly staff")
+            .Post();
         for (int m = 1; m <= 12; ++m) {
-            trx.Row(true).Text("PAY_GROUP", kPayGroup).Text("YEAR", Year(year)).Text("PERIOD", Period(year, m))
-                .Text("CYCLE", kCycle).Date("START_DATE", year, m, 1).Date("END_DATE", year, m, 28)
-                .Date("PAY_DATE", year, m, 25).Post();
-            cycle.Row(true).Text("PERIOD", Period(year, m)).Text("CYCLE", kCycle).Date("START_DATE", year, m, 1)
-                .Date("END_DATE", year, m, 28).Date("PAY_DATE", year, m, 25).Text("DESC", "Monthly payroll").Post();
+            trx.Row(true)
+                .Text("PAY_GROUP", kPayGroup)
+                .Text("YEAR", Year(year))
+                .Text("PERIOD", Period(year, m))
+                .Text("CYCLE", kCycle)
+                .Date("START_DATE", year, m, 1)
+                .Date("END_DATE", year, m, 28)
+                .Date("PAY_DATE", year, m, 25)
+                .Post();
+            cycle.Row(true)
+                .Text("PERIOD", Period(year, m))
+                .Text("CYCLE", kCycle)
+                .Date("START_DATE", year, m, 1)
+                .Date("END_DATE", year, m, 28)
+                .Date("PAY_DATE", year, m, 25)
+                .Text("DESC", "Monthly payroll")
+                .Post();
         }
     }
     {
         TTableWriter code(conn, "CODE", year), bank(conn, "PAY_BANK", year);
-        for (const char* c : kCostCentres) code.Row(true).Text("CATEGORY", "COSTCTR").Text("CODE", c).Post();
-        for (const char* d : kDepartments) code.Row(true).Text("CATEGORY", "DEPT").Text("CODE", d).Post();
+        for (const char* c : kCostCentres)
+            code.Row(true).Text("CATEGORY", "COSTCTR").Text("CODE", c).Post();
+        for (const char* d : kDepartments)
+            code.Row(true).Text("CATEGORY", "DEPT").Text("CODE", d).Post();
         for (const char* b : kBanks)
-            bank.Row(true).Text("BANK_ID", b).Text("BANK_BRANCH", "KL MAIN").Text("BANK_NAME", std::string(b) + " Kuala Lumpur").Post();
-        bank.Row(true).Text("BANK_ID", kTT).Text("BANK_BRANCH", "REMIT").Text("BANK_NAME", "Telegraphic transfer").Post();
+            bank.Row(true)
+                .Text("BANK_ID", b)
+                .Text("BANK_BRANCH", "KL MAIN")
+                .Text("BANK_NAME", std::string(b) + " Kuala Lumpur")
+                .Post();
+        bank.Row(true)
+            .Text("BANK_ID", kTT)
+            .Text("BANK_BRANCH", "REMIT")
+            .Text("BANK_NAME", "Telegraphic transfer")
+            .Post();
     }
     {
         TTableWriter rate(conn, "EXRATE", year);
         for (int m = 1; m <= 12; ++m)
             for (const char* c : {"MYR", "SGD", "USD"}) {
-                rate.Row().Text("CURR", c).Text("EXCODE", kStdCurr).Text("PERIOD", Period(year, m))
+                rate.Row()
+                    .Text("CURR", c)
+                    .Text("EXCODE", kStdCurr)
+                    .Text("PERIOD", Period(year, m))
                     .Float("EX_RATE", DemoRate(c, m));
                 rate.Post();
             }
@@ -98,8 +140,13 @@ void WriteParameters(TDbConnection& conn, const TSourceCompany& company, const T
         int number = kFirstAllowanceColumn;
         for (const auto& a : CompanyAllowanceCodes(company)) {
             for (int y : {year - 1, year}) {
-                alw.Row(true).Text("ALLOW_CODE", a.Code).Text("YEAR", Year(y)).Text("DESC", a.Desc)
-                    .Int("TRNNO", number).Text("IS_TAX", a.IsTax).Text("IS_ABSENT", a.IsAbsent);
+                alw.Row(true)
+                    .Text("ALLOW_CODE", a.Code)
+                    .Text("YEAR", Year(y))
+                    .Text("DESC", a.Desc)
+                    .Int("TRNNO", number)
+                    .Text("IS_TAX", a.IsTax)
+                    .Text("IS_ABSENT", a.IsAbsent);
                 alw.Post();
             }
             ++number;
@@ -108,46 +155,89 @@ void WriteParameters(TDbConnection& conn, const TSourceCompany& company, const T
     {
         // Day, overtime, rest-day and shift parameters: the same keys in every company, the
         // rates of each company's own (the merge keeps those of the company merged last).
-        TTableWriter dr(conn, "PPARA_DR", year), ot(conn, "PPARA_OT", year), rd(conn, "PPARA_RD", year),
-            sf(conn, "PPARA_SF", year);
+        TTableWriter dr(conn, "PPARA_DR", year), ot(conn, "PPARA_OT", year),
+            rd(conn, "PPARA_RD", year), sf(conn, "PPARA_SF", year);
         const double bump = 0.05 * company.Index;
         for (const char* day : {"NORMAL", "REST", "PUBLIC"})
-            dr.Row(true).Text("YEAR", Year(year)).Text("DAY_DESC", day).Float("RATE", 1.0 + bump).Post();
+            dr.Row(true)
+                .Text("YEAR", Year(year))
+                .Text("DAY_DESC", day)
+                .Float("RATE", 1.0 + bump)
+                .Post();
         for (const auto& [type, factor] : {std::pair{"OT15", 1.5}, {"OT20", 2.0}, {"OT30", 3.0}})
-            ot.Row(true).Text("YEAR", Year(year)).Text("OTTYPE", type).Float("OTFACTOR", factor + bump).Post();
-        rd.Row(true).Text("YEAR", Year(year)).Text("RESTDAY_TYPE", "RD").Float("FACTOR", 2.0).Post();
+            ot.Row(true)
+                .Text("YEAR", Year(year))
+                .Text("OTTYPE", type)
+                .Float("OTFACTOR", factor + bump)
+                .Post();
+        rd.Row(true)
+            .Text("YEAR", Year(year))
+            .Text("RESTDAY_TYPE", "RD")
+            .Float("FACTOR", 2.0)
+            .Post();
         for (const char* status : {"A", "N"})
-            sf.Row(true).Text("YEAR", Year(year)).Text("SHIFT_STATUS", status).Money("RATE", 1000 + 100 * company.Index).Post();
-        for (int i = 0; i < company.Index; ++i) dr.Row(true).Text("YEAR", Year(year - 1 - i)).Text("DAY_DESC", "NORMAL").Post();
+            sf.Row(true)
+                .Text("YEAR", Year(year))
+                .Text("SHIFT_STATUS", status)
+                .Money("RATE", 1000 + 100 * company.Index)
+                .Post();
+        for (int i = 0; i < company.Index; ++i)
+            dr.Row(true).Text("YEAR", Year(year - 1 - i)).Text("DAY_DESC", "NORMAL").Post();
     }
 }
 
 // Report columns, the allowance columns numbered from 1500 in code order, and one report whose
 // layout points at them.
 void WriteReports(TDbConnection& conn, const std::vector<TAllowanceCode>& codes, int year) {
-    TTableWriter rtable(conn, "RTABLE", year), rtphd(conn, "RTPHD", year), rtpdetl(conn, "RTPDETL", year),
-        trnno(conn, "TRNNO", year);
+    TTableWriter rtable(conn, "RTABLE", year), rtphd(conn, "RTPHD", year),
+        rtpdetl(conn, "RTPDETL", year), trnno(conn, "TRNNO", year);
     for (const auto& c : kReportColumns)
-        rtable.Row(true).Int("NO", c.No).Text("HEADING", c.Heading).Text("DATABASE1", c.Database1)
-            .Text("FIELD", c.Field).Text("CODE", c.Code).Int("WIDTH", 12).Text("TYPE1", "N")
-            .Text("HIDE_WAGE", "F").Post();
+        rtable.Row(true)
+            .Int("NO", c.No)
+            .Text("HEADING", c.Heading)
+            .Text("DATABASE1", c.Database1)
+            .Text("FIELD", c.Field)
+            .Text("CODE", c.Code)
+            .Int("WIDTH", 12)
+            .Text("TYPE1", "N")
+            .Text("HIDE_WAGE", "F")
+            .Post();
     int number = kFirstAllowanceColumn;
     for (const auto& a : codes)
-        rtable.Row(true).Int("NO", number++).Text("HEADING", a.Desc).Text("DATABASE1", kAllowanceColumns)
-            .Text("FIELD", a.Code).Text("CODE", "AMOUNT").Int("WIDTH", 12).Text("TYPE1", "N")
-            .Text("HIDE_WAGE", "T").Post();
+        rtable.Row(true)
+            .Int("NO", number++)
+            .Text("HEADING", a.Desc)
+            .Text("DATABASE1", kAllowanceColumns)
+            .Text("FIELD", a.Code)
+            .Text("CODE", "AMOUNT")
+            .Int("WIDTH", 12)
+            .Text("TYPE1", "N")
+            .Text("HIDE_WAGE", "T")
+            .Post();
     if (!codes.empty()) trnno.Row(true).Int("TRNNO", number - 1).Post();
     rtphd.Row(true).Text("RPTCODE", "PAYSUM").Text("DESC", "Payroll summary").Post();
     int id = 0;
     for (const auto& c : kReportColumns)
-        rtpdetl.Row(true).Text("RPTCODE", "PAYSUM").Int("ID", ++id).Text("DATABASE1", c.Database1)
-            .Text("FIELD", c.Field).Text("CODE", c.Code).Text("COL", std::to_string(c.No))
-            .Text("HEADING", c.Heading).Post();
+        rtpdetl.Row(true)
+            .Text("RPTCODE", "PAYSUM")
+            .Int("ID", ++id)
+            .Text("DATABASE1", c.Database1)
+            .Text("FIELD", c.Field)
+            .Text("CODE", c.Code)
+            .Text("COL", std::to_string(c.No))
+            .Text("HEADING", c.Heading)
+            .Post();
     number = kFirstAllowanceColumn;
     for (const auto& a : codes)
-        rtpdetl.Row(true).Text("RPTCODE", "PAYSUM").Int("ID", ++id).Text("DATABASE1", kAllowanceColumns)
-            .Text("FIELD", a.Code).Text("CODE", "AMOUNT").Text("COL", std::to_string(number++))
-            .Text("HEADING", a.Desc).Post();
+        rtpdetl.Row(true)
+            .Text("RPTCODE", "PAYSUM")
+            .Int("ID", ++id)
+            .Text("DATABASE1", kAllowanceColumns)
+            .Text("FIELD", a.Code)
+            .Text("CODE", "AMOUNT")
+            .Text("COL", std::to_string(number++))
+            .Text("HEADING", a.Desc)
+            .Post();
 }
 
 void WriteGeneralLedger(TDbConnection& conn, const TSourceCompany& company, int year) {
@@ -159,7 +249,8 @@ void WriteGeneralLedger(TDbConnection& conn, const TSourceCompany& company, int 
 
 }  // namespace
 
-void WriteParameterTables(TDbConnection& conn, const TSourceCompany& company, const TDemoOptions& options) {
+void WriteParameterTables(TDbConnection& conn, const TSourceCompany& company,
+                          const TDemoOptions& options) {
     WriteParameters(conn, company, options);
     WriteReports(conn, CompanyAllowanceCodes(company), options.Year);
     WriteGeneralLedger(conn, company, options.Year);
@@ -167,14 +258,21 @@ void WriteParameterTables(TDbConnection& conn, const TSourceCompany& company, co
 
 void FillDestinationCompany(TDbConnection& conn, const TDemoOptions& options) {
     const int year = options.Year;
-    TTableWriter para1(conn, "PAYPARA1", year), rd(conn, "PPARA_RD", year), rtable(conn, "RTABLE", year),
-        trnno(conn, "TRNNO", year);
+    TTableWriter para1(conn, "PAYPARA1", year), rd(conn, "PPARA_RD", year),
+        rtable(conn, "RTABLE", year), trnno(conn, "TRNNO", year);
     WriteYearParameters(para1, options);
     rd.Row(true).Text("YEAR", Year(year)).Text("RESTDAY_TYPE", "RD").Float("FACTOR", 2.0).Post();
     for (const auto& c : kReportColumns)
-        rtable.Row(true).Int("NO", c.No).Text("HEADING", c.Heading).Text("DATABASE1", c.Database1)
-            .Text("FIELD", c.Field).Text("CODE", c.Code).Int("WIDTH", 12).Text("TYPE1", "N")
-            .Text("HIDE_WAGE", "F").Post();
+        rtable.Row(true)
+            .Int("NO", c.No)
+            .Text("HEADING", c.Heading)
+            .Text("DATABASE1", c.Database1)
+            .Text("FIELD", c.Field)
+            .Text("CODE", c.Code)
+            .Int("WIDTH", 12)
+            .Text("TYPE1", "N")
+            .Text("HIDE_WAGE", "F")
+            .Post();
     trnno.Row(true).Int("TRNNO", kFirstAllowanceColumn).Post();
 }
 

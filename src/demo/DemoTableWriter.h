@@ -1,5 +1,6 @@
 // Appending rows to one table of a demo company database: the small writer the demo generator
-// fills every table with. Internal to the demo installation (the files that fill a company database).
+// fills every table with. Internal to the demo installation (the files that fill a company
+// database).
 #pragma once
 
 #include "db/Db.h"
@@ -14,8 +15,9 @@ namespace peltorn::demo {
 using Cents = std::int64_t;
 
 // One table of a company database, open for appending. Row() starts a record, the setters fill
-// it (a field the table lacks raises the layer's "Field not found"), Post() writes it. With generic filling, every field is first given a plain value of its
-// type, so that tables the merge only copies hold no empty columns.
+// it (a field the table lacks raises the layer's "Field not found"), Post() writes it. With generic
+// filling, every field is first given a plain value of its type, so that tables the merge only
+// copies hold no empty columns.
 class TTableWriter {
 public:
     TTableWriter(db::TDbConnection& connection, const std::string& table, int year)
@@ -64,45 +66,38 @@ private:
             db::TField& f = m_table.Fields(i);
             const std::string& name = f.FieldName();
             switch (f.DataType()) {
-            case db::TFieldType::ftString: {
-                std::string text;
-                if (name.find("DESC") != std::string::npos || name.find("NAME") != std::string::npos ||
-                    name.find("REMARK") != std::string::npos) {
-                    text = "Demo " + name + " " + std::to_string(n);
-                } else if (f.Size() == 1) {
-                    text = "N";
-                } else {
-                    std::string stem;
-                    for (char c : name)
-                        if (c != '_' && stem.size() < 3) stem += c;
-                    text = stem + std::to_string(n);
+                case db::TFieldType::ftString: {
+                    std::string text;
+                    if (name.find("DESC") != std::string::npos ||
+                        name.find("NAME") != std::string::npos ||
+                        name.find("REMARK") != std::string::npos) {
+                        text = "Demo " + name + " " + std::to_string(n);
+                    } else if (f.Size() == 1) {
+                        text = "N";
+                    } else {
+                        std::string stem;
+                        for (char c : name)
+                            if (c != '_' && stem.size() < 3) stem += c;
+                        text = stem + std::to_string(n);
+                    }
+                    f.SetAsString(text);
+                    break;
                 }
-                f.SetAsString(text);
-                break;
-            }
-            case db::TFieldType::ftSmallint:
-            case db::TFieldType::ftInteger:
-                f.SetAsInteger(n);
-                break;
-            case db::TFieldType::ftFloat:
-            case db::TFieldType::ftCurrency:
-                f.SetAsFloat(((n * 37) % 97 + 1) * 5.25);
-                break;
-            case db::TFieldType::ftDate:
-            case db::TFieldType::ftDateTime:
-                f.SetAsDateTime(db::EncodeDate(m_year, (n - 1) % 12 + 1, (n * 7) % 28 + 1));
-                break;
-            case db::TFieldType::ftTime:
-                f.SetAsDateTime(0.375);  // 09:00
-                break;
-            case db::TFieldType::ftBoolean:
-                f.SetAsBoolean(n % 2 == 0);
-                break;
-            case db::TFieldType::ftMemo:
-                f.SetAsString("Demo note " + std::to_string(n));
-                break;
-            default:  // numbered by the layer (auto-increment) or binary: left alone
-                break;
+                case db::TFieldType::ftSmallint:
+                case db::TFieldType::ftInteger: f.SetAsInteger(n); break;
+                case db::TFieldType::ftFloat:
+                case db::TFieldType::ftCurrency: f.SetAsFloat(((n * 37) % 97 + 1) * 5.25); break;
+                case db::TFieldType::ftDate:
+                case db::TFieldType::ftDateTime:
+                    f.SetAsDateTime(db::EncodeDate(m_year, (n - 1) % 12 + 1, (n * 7) % 28 + 1));
+                    break;
+                case db::TFieldType::ftTime:
+                    f.SetAsDateTime(0.375);  // 09:00
+                    break;
+                case db::TFieldType::ftBoolean: f.SetAsBoolean(n % 2 == 0); break;
+                case db::TFieldType::ftMemo: f.SetAsString("Demo note " + std::to_string(n)); break;
+                default:  // numbered by the layer (auto-increment) or binary: left alone
+                    break;
             }
         }
     }

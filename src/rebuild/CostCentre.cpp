@@ -80,7 +80,8 @@ void WriteEmployeeYear(TFormMerge& form, const std::string& empNo) {
             cost.FieldByName(kCostEmpCode).SetAsString(empNo);
             cost.FieldByName(kCostPeriod).SetAsString(period);
             cost.FieldByName(kCostCentre).SetAsString(costCentre);
-            cost.FieldByName(kCostDepartment).SetAsString(emp.FieldByName(kEmpDepartment).AsString());
+            cost.FieldByName(kCostDepartment)
+                .SetAsString(emp.FieldByName(kEmpDepartment).AsString());
         }
         cost.FieldByName(kCostPercent).SetAsFloat(kFullShare);
         cost.Post();

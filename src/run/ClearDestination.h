@@ -12,8 +12,8 @@ namespace peltorn::run {
 // Expects dbDest prepared for the destination and Controls.EditPeriod holding the period.
 // Empties RTPHD, RTPDETL, MEDICAL, COSTCTR, the general-ledger tables (CheckBoxGL only), EXRATE,
 // EMP_BNK, EMP_PROS and EMP_ALW; repairs TRXID; clears the period tables (keeping cycle "S"
-// under chkSPE; every period for "999999"). A period table that cannot be cleared is reported to the
-// operator (Inform) and the clearing goes on; every other error is raised.
+// under chkSPE; every period for "999999"). A period table that cannot be cleared is reported to
+// the operator (Inform) and the clearing goes on; every other error is raised.
 void ClearDestination(TFormMerge& form);
 
 // Deletes every record of tableName on dbDest (DbQueryDel); withPassword gives the statement the

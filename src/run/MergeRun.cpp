@@ -106,7 +106,8 @@ bool RunGroup(TFormMerge& form) {
     context = {code, {}, {}};
 
     // Checked before the selection, so it applies to every group, selected or not.
-    if (support::SubStr(code, 1, 1) != kConsolidatedMark) throw EMergeError(kMsgInvalidMergeDatabase);
+    if (support::SubStr(code, 1, 1) != kConsolidatedMark)
+        throw EMergeError(kMsgInvalidMergeDatabase);
     if (form.Controls.chkMERGE && form.TableMerge.FieldByName(kMergeGroupMaster).AsString() != kYes)
         return false;
 
@@ -120,8 +121,8 @@ bool RunGroup(TFormMerge& form) {
     // group fails); a run that finds it held changes nothing there.
     auto hold = db::TDatabaseRunLock::TryAcquire(form.CurrentDbPath);
     if (!hold) {
-        throw EMergeError(kErrBeingMergedPrefix + form.CurrentDbPath + kErrBeingMergedGroup +
-                          code + kErrBeingMergedSuffix);
+        throw EMergeError(kErrBeingMergedPrefix + form.CurrentDbPath + kErrBeingMergedGroup + code +
+                          kErrBeingMergedSuffix);
     }
     ConnectDestination(form);
 
@@ -141,8 +142,8 @@ bool RunGroup(TFormMerge& form) {
         RunSource(form);
 
     // The stages after the last source work on the destination.
-    context.Database = DestinationPath(form.BaseFolder, form.DictionarySetting,
-                                       support::TrimSpaces(code));
+    context.Database =
+        DestinationPath(form.BaseFolder, form.DictionarySetting, support::TrimSpaces(code));
     context.Table.clear();
     form.Stage("currency");
     const currency::TConversionResult conversion = currency::ConvertCurrency(form);
@@ -207,8 +208,7 @@ bool IsDestinationLocked(TFormMerge& form, const std::string& period) {
 }
 
 std::string StoppedMessage(std::size_t employeesNotConverted) {
-    return kMsgMergeStoppedPrefix + std::to_string(employeesNotConverted) +
-           kMsgMergeStoppedSuffix;
+    return kMsgMergeStoppedPrefix + std::to_string(employeesNotConverted) + kMsgMergeStoppedSuffix;
 }
 
 TMergeResult BitBtn1Click(TFormMerge& form) {

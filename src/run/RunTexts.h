@@ -9,7 +9,8 @@ namespace peltorn::run {
 // ---- messages of the run ----
 inline constexpr const char* kMsgInvalidPeriod = "Invalid Period!";
 inline constexpr const char* kMsgInvalidMergeDatabase = "Invalid merge database selected!";
-inline constexpr const char* kMsgLockedSkipped = "Merged database is locked and skipped. Database# ";
+inline constexpr const char* kMsgLockedSkipped =
+    "Merged database is locked and skipped. Database# ";
 inline constexpr const char* kMsgMergeCompleted = "Merge database completed";
 // A run the operator stopped: this + the count + the suffix.
 inline constexpr const char* kMsgMergeStoppedPrefix = "Merge stopped by the operator: ";
@@ -21,14 +22,15 @@ inline constexpr const char* kErrBeingMergedGroup = " of merge group ";
 inline constexpr const char* kErrBeingMergedSuffix = " is being merged by another run";
 
 // ---- composed error texts (the engine's message comes first or last as shown) ----
-inline constexpr const char* kErrTableSuffix = " Table ";          // message + this + table
+inline constexpr const char* kErrTableSuffix = " Table ";           // message + this + table
 inline constexpr const char* kErrClearTableSuffix = " Tablename ";  // message + this + table
 inline constexpr const char* kErrEmployeePrefix = "Employee#";      // this + code + " " + message
 
 // ---- progress texts (edit2) ----
 inline constexpr const char* kProgressClear = "Clear Record : ";
-inline constexpr const char* kProgressUpdating = " Updating : ";   // form A: path\table + this + code
-inline constexpr const char* kProgressUpdatingB = "Updating : ";   // form B: this + path\table
+inline constexpr const char* kProgressUpdating =
+    " Updating : ";  // form A: path\table + this + code
+inline constexpr const char* kProgressUpdatingB = "Updating : ";  // form B: this + path\table
 inline constexpr const char* kPathSeparator = "\\";
 
 // ---- database paths ----
@@ -38,31 +40,33 @@ inline constexpr const char* kCompanyFolderFree = "COMPANY\\";
 inline constexpr const char* kDictionaryExtension = ".ADD";
 
 // ---- marks and special values ----
-inline constexpr const char* kYes = "T";                // one-letter yes of the tables
-inline constexpr const char* kConsolidatedMark = "#";   // first letter of a destination code
+inline constexpr const char* kYes = "T";               // one-letter yes of the tables
+inline constexpr const char* kConsolidatedMark = "#";  // first letter of a destination code
 inline constexpr const char* kAllPeriods = "999999";
 inline constexpr const char* kSignOn = "T";
-inline constexpr const char* kStoppedEmployee = "E";    // EMPLOYEE.STOP_IND of a record not merged
+inline constexpr const char* kStoppedEmployee = "E";  // EMPLOYEE.STOP_IND of a record not merged
 
 // ---- clearing statements ----
 // The table name stands between two double quotes in every delete.
 inline constexpr const char* kDeleteFrom = "DELETE FROM \"";
 inline constexpr const char* kDeleteWholeTail = "\"  ";
 inline constexpr const char* kDeletePeriodTail = "\" WHERE PERIOD=:PERIOD ";
-inline constexpr const char* kDeletePeriodKeepSpecialTail = "\" WHERE PERIOD=:PERIOD AND CYCLE<>'S' ";
+inline constexpr const char* kDeletePeriodKeepSpecialTail =
+    "\" WHERE PERIOD=:PERIOD AND CYCLE<>'S' ";
 // "999999": every period of the table, the special cycle kept under "Exclude Special record".
 inline constexpr const char* kDeleteAllKeepSpecialTail = "\" WHERE CYCLE<>'S' ";
 inline constexpr const char* kRepairTrxidDictionary =
     "IF EXISTS (SELECT * FROM SYSTEM.COLUMNS WHERE PARENT = 'EMP_BNK' and Name = 'TRXID' AND "
     "Field_Type=15 ) THEN ALTER TABLE EMP_BNK ALTER COLUMN TRXID TRXID INTEGER;  END IF ";
 inline constexpr const char* kSelectEmpBnk = "SELECT * FROM EMP_BNK";
-inline constexpr const char* kRepairTrxidFree = "ALTER TABLE EMP_BNK ALTER COLUMN TRXID TRXID INTEGER";
+inline constexpr const char* kRepairTrxidFree =
+    "ALTER TABLE EMP_BNK ALTER COLUMN TRXID TRXID INTEGER";
 
 // ---- source selections ----
-inline constexpr const char* kSelectAllFrom = "SELECT * FROM ";   // S
-inline constexpr const char* kSelect = "SELECT ";                 // E: this + t + ".* FROM " + t
+inline constexpr const char* kSelectAllFrom = "SELECT * FROM ";  // S
+inline constexpr const char* kSelect = "SELECT ";                // E: this + t + ".* FROM " + t
 inline constexpr const char* kDotStarFrom = ".* FROM ";
-inline constexpr const char* kWherePeriod = "WHERE PERIOD = :PERIOD ";             // P
+inline constexpr const char* kWherePeriod = "WHERE PERIOD = :PERIOD ";                      // P
 inline constexpr const char* kWherePeriodToTransfer = "WHERE  PERIOD_TO_TRANSFER=:PERIOD";  // M
 // A period table's selection without the special cycle, kept in the destination under "Exclude
 // Special record": after the period condition, or alone for "999999".

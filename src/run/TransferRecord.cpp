@@ -99,12 +99,9 @@ const TRecordRule& RuleFor(const std::string& table) {
 
 std::string KeyValue(TFormMerge& form, const TKey& key) {
     switch (key.What) {
-    case TKey::Kind::Position:
-        return form.tblSource.Fields(key.Position - 1).AsString();
-    case TKey::Kind::Name:
-        return form.tblSource.FieldByName(key.Name).AsString();
-    case TKey::Kind::EmployeeCode:
-        break;
+        case TKey::Kind::Position: return form.tblSource.Fields(key.Position - 1).AsString();
+        case TKey::Kind::Name: return form.tblSource.FieldByName(key.Name).AsString();
+        case TKey::Kind::EmployeeCode: break;
     }
     return form.CurrentEmpCode;
 }
@@ -145,39 +142,40 @@ void CopyFields(TFormMerge& form, const std::string& table) {
             continue;
         }
         switch (type) {
-        case db::TFieldType::ftString: {
-            const std::string value = field.AsString();
-            OnDestination(form, [&] { dest->SetAsString(value); });
-            break;
-        }
-        case db::TFieldType::ftInteger: {
-            const int value = field.AsInteger();
-            OnDestination(form, [&] { dest->SetAsInteger(value); });
-            break;
-        }
-        case db::TFieldType::ftFloat:
-        case db::TFieldType::ftCurrency: {
-            // Money goes across as a number, as it always has; a value the source's own money
-            // field cannot hold (a damaged source) is refused while reading it, as the source's.
-            if (type == db::TFieldType::ftCurrency) static_cast<void>(field.AsCurrency());
-            const double value = field.AsFloat();
-            OnDestination(form, [&] { dest->SetAsFloat(value); });
-            break;
-        }
-        case db::TFieldType::ftDate: {
-            const db::TDateTime value = field.AsDateTime();
-            OnDestination(form, [&] {
-                // An empty source date stays empty (null), never the zero date.
-                dest->SetAsDateTime(value);
-                if (dest->AsDateTime() == 0) dest->Clear();
-            });
-            break;
-        }
-        default: {
-            const auto value = field.AsVariant();
-            OnDestination(form, [&] { dest->SetAsVariant(value); });  // null stays null
-            break;
-        }
+            case db::TFieldType::ftString: {
+                const std::string value = field.AsString();
+                OnDestination(form, [&] { dest->SetAsString(value); });
+                break;
+            }
+            case db::TFieldType::ftInteger: {
+                const int value = field.AsInteger();
+                OnDestination(form, [&] { dest->SetAsInteger(value); });
+                break;
+            }
+            case db::TFieldType::ftFloat:
+            case db::TFieldType::ftCurrency: {
+                // Money goes across as a number, as it always has; a value the source's own money
+                // field cannot hold (a damaged source) is refused while reading it, as the
+                // source's.
+                if (type == db::TFieldType::ftCurrency) static_cast<void>(field.AsCurrency());
+                const double value = field.AsFloat();
+                OnDestination(form, [&] { dest->SetAsFloat(value); });
+                break;
+            }
+            case db::TFieldType::ftDate: {
+                const db::TDateTime value = field.AsDateTime();
+                OnDestination(form, [&] {
+                    // An empty source date stays empty (null), never the zero date.
+                    dest->SetAsDateTime(value);
+                    if (dest->AsDateTime() == 0) dest->Clear();
+                });
+                break;
+            }
+            default: {
+                const auto value = field.AsVariant();
+                OnDestination(form, [&] { dest->SetAsVariant(value); });  // null stays null
+                break;
+            }
         }
     }
 }
@@ -215,8 +213,10 @@ void TransferRecord(TFormMerge& form) {
         values.reserve(rule.Keys.size());
         for (const auto& key : rule.Keys) values.push_back(KeyValue(form, key));
         OnDestination(form, [&] {
-            if (dest.FindKey(values)) dest.Edit();
-            else dest.Append();
+            if (dest.FindKey(values))
+                dest.Edit();
+            else
+                dest.Append();
         });
     } else {
         OnDestination(form, [&] { dest.Append(); });

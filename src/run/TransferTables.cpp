@@ -33,7 +33,7 @@ struct TTableRule {
     TLimit Limit;
     TIndexBy IndexBy;
     const char* Index;
-    bool LeaveOnly;         // only with CheckBoxLeave ticked
+    bool LeaveOnly;            // only with CheckBoxLeave ticked
     const char* EmpCodeField;  // "" for tables without one
 };
 
@@ -182,8 +182,7 @@ void TransferCompanyTable(TFormMerge& form, const TTableRule& rule) {
     CloseDestinationTable(form);
     if (rule.LeaveOnly && !form.Controls.CheckBoxLeave) return;
 
-    OpenSourceSelection(form,
-                        SelectionOf(rule, form.Controls.EditPeriod, form.Controls.chkSPE),
+    OpenSourceSelection(form, SelectionOf(rule, form.Controls.EditPeriod, form.Controls.chkSPE),
                         form.Controls.EditPeriod);
 
     db::TDbTable& dest = form.tblDest;
@@ -191,12 +190,13 @@ void TransferCompanyTable(TFormMerge& form, const TTableRule& rule) {
         dest.Close();
         dest.SetTableName(table);
         switch (rule.IndexBy) {
-        case FieldNames: dest.SetIndexFieldNames(rule.Index); break;
-        case IndexName: dest.SetIndexName(rule.Index); break;
-        case NoIndex: ClearIndex(dest); break;
+            case FieldNames: dest.SetIndexFieldNames(rule.Index); break;
+            case IndexName: dest.SetIndexName(rule.Index); break;
+            case NoIndex: ClearIndex(dest); break;
         }
         dest.Open();
-        if (freeTables && dest.IsTableEncrypted()) dest.EnableEncryption(signon::kFreeTablePassword);
+        if (freeTables && dest.IsTableEncrypted())
+            dest.EnableEncryption(signon::kFreeTablePassword);
     });
 
     form.Controls.edit2 = form.SourceDbPath + kPathSeparator + table;

@@ -90,6 +90,9 @@ TTableDef DetailTable(const char* name, const char* typeField, std::vector<TFiel
     return def;
 }
 
+// The field lists are laid out by hand, several fields a line, so that a table reads as one
+// block in the order of its fields.
+// clang-format off
 std::vector<TTableDef> MakeMainTables() {
     return {
         {"MCOMPANY",
@@ -313,10 +316,10 @@ std::vector<TTableDef> MakeCompanyTables() {
               [](const TTableDef& a, const TTableDef& b) { return a.Name < b.Name; });
     return t;
 }
+// clang-format on
 
 bool SameName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::toupper(static_cast<unsigned char>(x)) ==
                       std::toupper(static_cast<unsigned char>(y));
            });

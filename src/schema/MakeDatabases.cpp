@@ -100,7 +100,8 @@ void CreateAll(db::TDbConnection& conn, const std::vector<db::TTableDef>& tables
     for (const auto& def : tables) {
         if (!conn.IsDictionaryConn()) {
             // Only a file that is not there yet is ours to take back.
-            fs::path file = fs::path(db::NormalizePath(conn.ConnectPath())) / (Upper(def.Name) + ".ADT");
+            fs::path file =
+                fs::path(db::NormalizePath(conn.ConnectPath())) / (Upper(def.Name) + ".ADT");
             std::error_code ec;
             if (!fs::exists(file, ec)) created.AddFile(file);
         }
@@ -147,16 +148,15 @@ void CreateCompanyDatabase(const std::string& path, const std::string& versionMa
             fs::path file = db::NormalizePath(path);
             std::error_code ec;
             if (fs::exists(file, ec)) {
-                throw db::EDbDatabaseError(db::TDbErrorCode::General,
-                                           "Data dictionary " + path +
-                                               " exists already; nothing was created");
+                throw db::EDbDatabaseError(
+                    db::TDbErrorCode::General,
+                    "Data dictionary " + path + " exists already; nothing was created");
             }
             if (file.has_parent_path()) created.MakeFolder(file.parent_path().string());
             std::string adminPassword = signon::AdminPasswordForMark(versionMark);
             created.AddFile(file);
-            db::CreateDictionary(path,
-                                 {{signon::kAdminUser, adminPassword},
-                                  {signon::kMaintenanceUser, signon::MaintenancePassword()}});
+            db::CreateDictionary(path, {{signon::kAdminUser, adminPassword},
+                                        {signon::kMaintenanceUser, signon::MaintenancePassword()}});
             conn.Username = signon::kAdminUser;
             conn.Password = adminPassword;
             conn.Connect();

@@ -10,8 +10,7 @@ namespace {
 
 void RequireOpen(TFormMerge& form) {
     // FormCreate reports its own failure; this names the consequence for the command.
-    if (!form.TableMerge.Active() || !form.TableMergeDTL.Active() ||
-        !form.TableMCompany.Active()) {
+    if (!form.TableMerge.Active() || !form.TableMergeDTL.Active() || !form.TableMCompany.Active()) {
         throw EGroupError("the merge set-up tables of the main database are not open");
     }
 }

@@ -250,7 +250,8 @@ std::string EncryptHexString(std::string_view plainText, std::string_view keyTex
     for (std::size_t b = 0; b < filled.size(); b += kBlockSize) {
         std::uint8_t in[8];
         std::uint8_t out[8];
-        for (std::size_t i = 0; i < kBlockSize; ++i) in[i] = static_cast<std::uint8_t>(filled[b + i]);
+        for (std::size_t i = 0; i < kBlockSize; ++i)
+            in[i] = static_cast<std::uint8_t>(filled[b + i]);
         DesBlock(kEncrypt, in, out);
         for (std::uint8_t byte : out) {
             hex += kHexDigits[byte >> 4];

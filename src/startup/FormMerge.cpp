@@ -70,15 +70,22 @@ void TFormMerge::BindComponents() {
         {&TFormMerge::DbTableExrate, &TFormMerge::dbSource, "EXRATE", "CURR;EXCODE;PERIOD"},
         {&TFormMerge::tblDest, &TFormMerge::dbDest, "", ""},
         {&TFormMerge::DbTable1, &TFormMerge::dbDest, "", ""},
-        {&TFormMerge::P_DTRXAW, &TFormMerge::dbDest, "P_DTRXAW", "EMPCODE;PERIOD;CYCLE;ALLW_DED_CODE"},
-        {&TFormMerge::P_DTRXNH, &TFormMerge::dbDest, "P_DTRXNH", "EMPCODE;PERIOD;CYCLE;NPL_HOUR_TYPE"},
-        {&TFormMerge::P_DTRXLV, &TFormMerge::dbDest, "P_DTRXLV", "EMPCODE;PERIOD;CYCLE;ALLW_DED_CODE"},
-        {&TFormMerge::P_DTRXND, &TFormMerge::dbDest, "P_DTRXND", "EMPCODE;PERIOD;CYCLE;NPL_DAY_TYPE"},
-        {&TFormMerge::P_DTRXRD, &TFormMerge::dbDest, "P_DTRXRD", "EMPCODE;PERIOD;CYCLE;RESTDAY_TYPE"},
-        {&TFormMerge::P_DTRXSF, &TFormMerge::dbDest, "P_DTRXSF", "EMPCODE;PERIOD;CYCLE;SHIFT_STATUS"},
+        {&TFormMerge::P_DTRXAW, &TFormMerge::dbDest, "P_DTRXAW",
+         "EMPCODE;PERIOD;CYCLE;ALLW_DED_CODE"},
+        {&TFormMerge::P_DTRXNH, &TFormMerge::dbDest, "P_DTRXNH",
+         "EMPCODE;PERIOD;CYCLE;NPL_HOUR_TYPE"},
+        {&TFormMerge::P_DTRXLV, &TFormMerge::dbDest, "P_DTRXLV",
+         "EMPCODE;PERIOD;CYCLE;ALLW_DED_CODE"},
+        {&TFormMerge::P_DTRXND, &TFormMerge::dbDest, "P_DTRXND",
+         "EMPCODE;PERIOD;CYCLE;NPL_DAY_TYPE"},
+        {&TFormMerge::P_DTRXRD, &TFormMerge::dbDest, "P_DTRXRD",
+         "EMPCODE;PERIOD;CYCLE;RESTDAY_TYPE"},
+        {&TFormMerge::P_DTRXSF, &TFormMerge::dbDest, "P_DTRXSF",
+         "EMPCODE;PERIOD;CYCLE;SHIFT_STATUS"},
         {&TFormMerge::YTDEMPL, &TFormMerge::dbDest, "YTDEMPL", ""},
         {&TFormMerge::P_HTRX, &TFormMerge::dbDest, "P_HTRX", "EMPCODE;PERIOD;CYCLE;PAYDAY"},
-        {&TFormMerge::P_DTRXAS, &TFormMerge::dbDest, "P_DTRXAS", "EMPCODE;PERIOD;CYCLE;ABSENT_TYPE"},
+        {&TFormMerge::P_DTRXAS, &TFormMerge::dbDest, "P_DTRXAS",
+         "EMPCODE;PERIOD;CYCLE;ABSENT_TYPE"},
         {&TFormMerge::P_DTRXOT, &TFormMerge::dbDest, "P_DTRXOT", "EMPCODE;PERIOD;CYCLE;OTTYPE"},
         {&TFormMerge::DbTableCost, &TFormMerge::dbDest, "COSTCTR", "EMPCODE;PERIOD;COST_CENTRE"},
         {&TFormMerge::TableEmp, &TFormMerge::dbDest, "EMPLOYEE", "EMP_NO"},
@@ -95,8 +102,8 @@ void TFormMerge::BindComponents() {
     }
 
     db::TDbQuery TFormMerge::*const kDestQueries[] = {
-        &TFormMerge::DbQueryDel,    &TFormMerge::DbQuerySQL,  &TFormMerge::DbQueryHTRX,
-        &TFormMerge::dbqryUpdate,   &TFormMerge::DbQueryMaster, &TFormMerge::DbQueryPHTRX,
+        &TFormMerge::DbQueryDel,  &TFormMerge::DbQuerySQL,    &TFormMerge::DbQueryHTRX,
+        &TFormMerge::dbqryUpdate, &TFormMerge::DbQueryMaster, &TFormMerge::DbQueryPHTRX,
         &TFormMerge::DbQueryCost,
     };
     for (auto query : kDestQueries) (this->*query).SetConnection(&dbDest);
@@ -106,10 +113,9 @@ void TFormMerge::BindComponents() {
     dbqryUpdate.SQL().Add("UPDATE EXRATE SET EX_RATE=1");
 
     db::TDbTable TFormMerge::*const kEncryptedOnOpen[] = {
-        &TFormMerge::P_DTRXAW, &TFormMerge::P_DTRXNH, &TFormMerge::P_DTRXLV,
-        &TFormMerge::P_DTRXND, &TFormMerge::P_DTRXRD, &TFormMerge::P_DTRXSF,
-        &TFormMerge::YTDEMPL,  &TFormMerge::P_HTRX,   &TFormMerge::P_DTRXAS,
-        &TFormMerge::P_DTRXOT, &TFormMerge::TableEmp,
+        &TFormMerge::P_DTRXAW, &TFormMerge::P_DTRXNH, &TFormMerge::P_DTRXLV, &TFormMerge::P_DTRXND,
+        &TFormMerge::P_DTRXRD, &TFormMerge::P_DTRXSF, &TFormMerge::YTDEMPL,  &TFormMerge::P_HTRX,
+        &TFormMerge::P_DTRXAS, &TFormMerge::P_DTRXOT, &TFormMerge::TableEmp,
     };
     for (auto table : kEncryptedOnOpen) (this->*table).AfterOpen = P_DTRXAWAfterOpen;
 

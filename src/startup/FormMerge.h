@@ -26,23 +26,23 @@ inline constexpr const char* kApplicationTitle = "PELTORN VER 9.7.18";
 // operator's input into it.
 struct TMergeControls {
     // "Process" page.
-    std::string EditPeriod;                  // text of the period box
+    std::string EditPeriod;                    // text of the period box
     std::vector<std::string> EditPeriodItems;  // items "period<TAB>period"
     int EditPeriodItemIndex = -1;
-    std::string Edit1;                       // destination being merged
-    std::string edit2;                       // one-line progress text
+    std::string Edit1;  // destination being merged
+    std::string edit2;  // one-line progress text
     int Gauge1Min = 0;
     int Gauge1Max = 100;
     int Gauge1Progress = 0;
-    bool CheckBoxLeave = false;              // "Transfer Leave Record ?"
-    bool CheckBoxGL = true;                  // "Merge GL?"
-    bool chkSPE = false;                     // "Exclude Special record"
-    bool chkMERGE = false;                   // "Merge selected  database?"
-    std::vector<std::string> Memo1;          // run log
-    bool BitBtn1Enabled = true;              // "&Merge Database"
-    bool BitBtn2Enabled = true;              // Close
+    bool CheckBoxLeave = false;      // "Transfer Leave Record ?"
+    bool CheckBoxGL = true;          // "Merge GL?"
+    bool chkSPE = false;             // "Exclude Special record"
+    bool chkMERGE = false;           // "Merge selected  database?"
+    std::vector<std::string> Memo1;  // run log
+    bool BitBtn1Enabled = true;      // "&Merge Database"
+    bool BitBtn2Enabled = true;      // Close
     // "Setup" page.
-    int RadioGroup1ItemIndex = -1;           // "Check All" = 0, "Uncheck All" = 1
+    int RadioGroup1ItemIndex = -1;  // "Check All" = 0, "Uncheck All" = 1
     bool DBGrid2ReadOnly = false;
     // Pages: 0 = "Process", 1 = "Setup".
     int ActivePage = 0;
@@ -128,10 +128,10 @@ public:
     // carried over but whose payroll of the period is. Made afresh for every group.
     std::map<std::string, TEmployeeCurrency> SourceEmployeeCurrencies;
 
-    db::TDbTable DbTablePara1{"DbTablePara1"};        // PAYPARA of dbDest, for the sign-on
-    db::TDbTable DbTablePaypara1{"DbTablePaypara1"};  // PAYPARA1 of dbDest, "YEAR"
+    db::TDbTable DbTablePara1{"DbTablePara1"};          // PAYPARA of dbDest, for the sign-on
+    db::TDbTable DbTablePaypara1{"DbTablePaypara1"};    // PAYPARA1 of dbDest, "YEAR"
     db::TDbTable DbTableSourceEmp{"DbTableSourceEmp"};  // EMPLOYEE of dbSource, "EMP_NO"
-    db::TDbTable DbTableExrate{"DbTableExrate"};      // EXRATE of dbSource
+    db::TDbTable DbTableExrate{"DbTableExrate"};        // EXRATE of dbSource
     db::TDbTable tblDest{"tblDest"};
     db::TDbQuery tblSource{"tblSource"};
     // Clearing the destination period.

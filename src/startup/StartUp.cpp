@@ -23,8 +23,8 @@
 #include <SimpleIni.h>
 
 #include <cctype>
-#include <cstdlib>
 #include <chrono>
+#include <cstdlib>
 #include <ctime>
 #include <exception>
 #include <filesystem>
@@ -109,8 +109,8 @@ std::string InstalledSettingsFile(const std::string& programFolder, const std::s
     std::error_code ec;
     if (std::filesystem::exists(FindFileNoCase(programFolder + "/" + kSettingsFileName), ec))
         return {};
-    for (const std::string& folder : {configHome.empty() ? std::string() : configHome + "/peltorn",
-                                      etcFolder}) {
+    for (const std::string& folder :
+         {configHome.empty() ? std::string() : configHome + "/peltorn", etcFolder}) {
         if (folder.empty()) continue;
         std::string file = FindFileNoCase(folder + "/" + kSettingsFileName);
         if (std::filesystem::is_regular_file(file, ec)) return file;
@@ -129,9 +129,12 @@ TStartOptions StartOptionsFor(const std::string& programPath, const std::string&
     std::string program = ec ? programPath : self.string();
     options.ProgramFolder = FolderOf(program);
     std::string configHome;
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg) configHome = xdg;
-    else if (const char* home = std::getenv("HOME"); home && *home) configHome = std::string(home) + "/.config";
-    std::string installed = InstalledSettingsFile(options.ProgramFolder, configHome, "/etc/peltorn");
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
+        configHome = xdg;
+    else if (const char* home = std::getenv("HOME"); home && *home)
+        configHome = std::string(home) + "/.config";
+    std::string installed =
+        InstalledSettingsFile(options.ProgramFolder, configHome, "/etc/peltorn");
     if (!installed.empty()) {
         // Its folder plays the program folder's role, as for --ini.
         options.IniFile = installed;

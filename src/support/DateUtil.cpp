@@ -28,10 +28,10 @@ struct CivilDate {
 CivilDate CivilFromUnixDays(long long z) {
     z += 719468;
     const long long era = (z >= 0 ? z : z - 146096) / 146097;
-    const long long doe = z - era * 146097;                                  // [0, 146096]
+    const long long doe = z - era * 146097;                                       // [0, 146096]
     const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;  // [0, 399]
-    const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);           // [0, 365]
-    const long long mp = (5 * doy + 2) / 153;                                // [0, 11]
+    const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);                // [0, 365]
+    const long long mp = (5 * doy + 2) / 153;                                     // [0, 11]
     const unsigned day = static_cast<unsigned>(doy - (153 * mp + 2) / 5 + 1);
     const unsigned month = static_cast<unsigned>(mp < 10 ? mp + 3 : mp - 9);
     const long long year = yoe + era * 400 + (month <= 2 ? 1 : 0);

@@ -58,7 +58,8 @@ std::string FormatTwoDecimals(double value) {
         integerPart = "0";
         fraction = std::string(static_cast<std::size_t>(-intDigits), '0') + digits;
     } else if (static_cast<std::size_t>(intDigits) >= digits.size()) {
-        integerPart = digits + std::string(static_cast<std::size_t>(intDigits) - digits.size(), '0');
+        integerPart =
+            digits + std::string(static_cast<std::size_t>(intDigits) - digits.size(), '0');
     } else {
         integerPart = digits.substr(0, static_cast<std::size_t>(intDigits));
         fraction = digits.substr(static_cast<std::size_t>(intDigits));
@@ -69,8 +70,10 @@ std::string FormatTwoDecimals(double value) {
     if (roundUp) {
         std::size_t i = kept.size();
         while (i > 0 && kept[i - 1] == '9') kept[--i] = '0';
-        if (i == 0) kept.insert(kept.begin(), '1');
-        else ++kept[i - 1];
+        if (i == 0)
+            kept.insert(kept.begin(), '1');
+        else
+            ++kept[i - 1];
     }
     std::string result = negative ? "-" : "";
     result += kept.substr(0, kept.size() - kFormatDecimals);
@@ -83,7 +86,8 @@ double ReadNumber(const std::string& text) {
     double value = 0.0;
     auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (ec != std::errc() || ptr != text.data() + text.size()) {
-        throw std::domain_error("RoundDecimals: '" + text + "' is not a valid floating point value");
+        throw std::domain_error("RoundDecimals: '" + text +
+                                "' is not a valid floating point value");
     }
     return value;
 }

@@ -17,19 +17,21 @@ TDbTableModel::TDbTableModel(db::TDbTable& table, std::vector<TGridColumn> colum
 }
 
 bool TDbTableModel::Editing() const {
-    return m_table.Active() &&
-           (m_table.State() == db::TDataSetState::dsEdit || m_table.State() == db::TDataSetState::dsInsert);
+    return m_table.Active() && (m_table.State() == db::TDataSetState::dsEdit ||
+                                m_table.State() == db::TDataSetState::dsInsert);
 }
 
 std::vector<std::string> TDbTableModel::CurrentKey() const {
     std::vector<std::string> key;
-    for (const auto& f : m_keyFields) key.push_back(const_cast<db::TDbTable&>(m_table).FieldByName(f).AsString());
+    for (const auto& f : m_keyFields)
+        key.push_back(const_cast<db::TDbTable&>(m_table).FieldByName(f).AsString());
     return key;
 }
 
 QString TDbTableModel::LiveValue(int column) const {
     auto& table = const_cast<db::TDbTable&>(m_table);
-    return QString::fromStdString(table.FieldByName(m_columns[static_cast<std::size_t>(column)].Field).AsString());
+    return QString::fromStdString(
+        table.FieldByName(m_columns[static_cast<std::size_t>(column)].Field).AsString());
 }
 
 void TDbTableModel::Reload() {
@@ -48,7 +50,8 @@ void TDbTableModel::Reload() {
             std::vector<std::string> current = had ? CurrentKey() : std::vector<std::string>{};
             for (m_table.First(); !m_table.Eof(); m_table.Next()) {
                 TRow row;
-                for (std::size_t c = 0; c < m_columns.size(); ++c) row.Values.push_back(LiveValue(static_cast<int>(c)));
+                for (std::size_t c = 0; c < m_columns.size(); ++c)
+                    row.Values.push_back(LiveValue(static_cast<int>(c)));
                 row.Key = CurrentKey();
                 m_rows.push_back(std::move(row));
             }
@@ -114,7 +117,8 @@ bool TDbTableModel::AppendRow() {
     const int row = static_cast<int>(m_rows.size());
     beginInsertRows({}, row, row);
     TRow fresh;
-    for (std::size_t c = 0; c < m_columns.size(); ++c) fresh.Values.push_back(LiveValue(static_cast<int>(c)));
+    for (std::size_t c = 0; c < m_columns.size(); ++c)
+        fresh.Values.push_back(LiveValue(static_cast<int>(c)));
     m_rows.push_back(std::move(fresh));
     m_currentRow = row;
     endInsertRows();
@@ -154,7 +158,8 @@ QVariant TDbTableModel::data(const QModelIndex& index, int role) const {
     QString value;
     try {
         value = live ? LiveValue(index.column())
-                     : m_rows[static_cast<std::size_t>(index.row())].Values[static_cast<std::size_t>(index.column())];
+                     : m_rows[static_cast<std::size_t>(index.row())]
+                           .Values[static_cast<std::size_t>(index.column())];
     } catch (const std::exception&) {
         return {};
     }
@@ -168,7 +173,8 @@ QVariant TDbTableModel::data(const QModelIndex& index, int role) const {
 
 QVariant TDbTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (role != Qt::DisplayRole) return {};
-    if (orientation == Qt::Horizontal && section >= 0 && section < static_cast<int>(m_columns.size()))
+    if (orientation == Qt::Horizontal && section >= 0 &&
+        section < static_cast<int>(m_columns.size()))
         return m_columns[static_cast<std::size_t>(section)].Title;
     return {};
 }
@@ -195,8 +201,10 @@ bool TDbTableModel::setData(const QModelIndex& index, const QVariant& value, int
         } else {
             if (role != Qt::EditRole) return false;
             const std::string text = value.toString().trimmed().toStdString();
-            if (text.empty()) field.Clear();
-            else field.SetAsString(text);
+            if (text.empty())
+                field.Clear();
+            else
+                field.SetAsString(text);
         }
     } catch (const std::exception& e) {
         m_operator.ReportError(e.what());

@@ -20,9 +20,9 @@
 namespace peltorn::ui {
 
 struct TGridColumn {
-    QString Title;        // two-line titles use "\n"
+    QString Title;  // two-line titles use "\n"
     std::string Field;
-    int Width = 10;       // in characters
+    int Width = 10;         // in characters
     bool CheckBox = false;  // shown as a check box ticked for "T"
     bool ReadOnly = false;  // lookup fields
 };

@@ -39,8 +39,8 @@ QString Q(const std::string& text) { return QString::fromStdString(text); }
 
 // A grid cell is edited on a double click, F2, any typed key or a click on the current cell.
 constexpr QAbstractItemView::EditTriggers kGridEditTriggers =
-    QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed |
-    QAbstractItemView::SelectedClicked;
+    QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+    QAbstractItemView::AnyKeyPressed | QAbstractItemView::SelectedClicked;
 
 int CharsToPixels(const QWidget& widget, int chars) {
     return widget.fontMetrics().averageCharWidth() * chars + 12;
@@ -87,44 +87,46 @@ TDbGrid::TDbGrid(TDbTableModel& model, QWidget* parent) : QTableView(parent), m_
 void TDbGrid::keyPressEvent(QKeyEvent* event) {
     const QModelIndex current = currentIndex();
     switch (event->key()) {
-    case Qt::Key_F4:
-        if (OnKeyDown) OnKeyDown(setup::kKeyF4);
-        return;
-    case Qt::Key_Delete:
-        // The grid's own row deletion goes through the same question as F4.
-        if ((event->modifiers() & Qt::ControlModifier) && OnKeyDown) {
-            OnKeyDown(setup::kKeyF4);
+        case Qt::Key_F4:
+            if (OnKeyDown) OnKeyDown(setup::kKeyF4);
             return;
-        }
-        break;
-    case Qt::Key_Insert:
-        if (m_model.AppendRow()) setCurrentIndex(m_model.index(m_model.CurrentRow(), 0));
-        return;
-    case Qt::Key_Down:
-        // Past the last row the grid inserts a new one.
-        if (current.isValid() && current.row() == m_model.rowCount() - 1 && !m_model.Editing()) {
-            if (m_model.AppendRow()) setCurrentIndex(m_model.index(m_model.CurrentRow(), current.column()));
+        case Qt::Key_Delete:
+            // The grid's own row deletion goes through the same question as F4.
+            if ((event->modifiers() & Qt::ControlModifier) && OnKeyDown) {
+                OnKeyDown(setup::kKeyF4);
+                return;
+            }
+            break;
+        case Qt::Key_Insert:
+            if (m_model.AppendRow()) setCurrentIndex(m_model.index(m_model.CurrentRow(), 0));
             return;
-        }
-        break;
-    case Qt::Key_Escape:
-        // Esc drops the row being edited or inserted (a cell editor reverts itself first).
-        if (m_model.CancelPending()) {
-            const int row = m_model.CurrentRow();
-            if (row >= 0) setCurrentIndex(m_model.index(row, current.isValid() ? current.column() : 0));
-            return;
-        }
-        break;
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        // Enter moves to the next column.
-        if (current.isValid() && current.column() + 1 < m_model.columnCount()) {
-            setCurrentIndex(current.sibling(current.row(), current.column() + 1));
-            return;
-        }
-        break;
-    default:
-        break;
+        case Qt::Key_Down:
+            // Past the last row the grid inserts a new one.
+            if (current.isValid() && current.row() == m_model.rowCount() - 1 &&
+                !m_model.Editing()) {
+                if (m_model.AppendRow())
+                    setCurrentIndex(m_model.index(m_model.CurrentRow(), current.column()));
+                return;
+            }
+            break;
+        case Qt::Key_Escape:
+            // Esc drops the row being edited or inserted (a cell editor reverts itself first).
+            if (m_model.CancelPending()) {
+                const int row = m_model.CurrentRow();
+                if (row >= 0)
+                    setCurrentIndex(m_model.index(row, current.isValid() ? current.column() : 0));
+                return;
+            }
+            break;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            // Enter moves to the next column.
+            if (current.isValid() && current.column() + 1 < m_model.columnCount()) {
+                setCurrentIndex(current.sibling(current.row(), current.column() + 1));
+                return;
+            }
+            break;
+        default: break;
     }
     QTableView::keyPressEvent(event);
 }
@@ -135,17 +137,23 @@ void TDbGrid::currentChanged(const QModelIndex& current, const QModelIndex& prev
             // The pending row could not be written: the cursor stays on it.
             const int back = m_model.CurrentRow();
             if (back >= 0 && back != current.row()) {
-                QMetaObject::invokeMethod(this, [this, back, column = current.column()] {
-                    setCurrentIndex(m_model.index(back, column));
-                }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, back, column = current.column()] {
+                        setCurrentIndex(m_model.index(back, column));
+                    },
+                    Qt::QueuedConnection);
             }
         } else {
             // Posting the row left put the rows in index order again: follow the record.
             const int moved = m_model.CurrentRow();
             if (moved >= 0 && moved != current.row()) {
-                QMetaObject::invokeMethod(this, [this, moved, column = current.column()] {
-                    setCurrentIndex(m_model.index(moved, column));
-                }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, moved, column = current.column()] {
+                        setCurrentIndex(m_model.index(moved, column));
+                    },
+                    Qt::QueuedConnection);
             }
             if (OnRowChanged) OnRowChanged();
         }
@@ -158,8 +166,10 @@ void TDbGrid::currentChanged(const QModelIndex& current, const QModelIndex& prev
 QWidget* TCompanyDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&,
                                         const QModelIndex&) const {
     Report(m_form, [this] {
-        if (m_destination) setup::DBLookupCombo1Enter(m_form);
-        else setup::DBLookupCombo2Enter(m_form);
+        if (m_destination)
+            setup::DBLookupCombo1Enter(m_form);
+        else
+            setup::DBLookupCombo2Enter(m_form);
     });
     auto* combo = new QComboBox(parent);
     combo->setEditable(true);
@@ -168,8 +178,9 @@ QWidget* TCompanyDelegate::createEditor(QWidget* parent, const QStyleOptionViewI
     Report(m_form, [this, list] {
         db::TDbTable& companies = m_form.TableMCompany;
         for (companies.First(); !companies.Eof(); companies.Next()) {
-            list->appendRow({new QStandardItem(Q(companies.FieldByName(setup::kFieldCompanyCode).AsString())),
-                             new QStandardItem(Q(companies.FieldByName(setup::kFieldCompanyName).AsString()))});
+            list->appendRow(
+                {new QStandardItem(Q(companies.FieldByName(setup::kFieldCompanyCode).AsString())),
+                 new QStandardItem(Q(companies.FieldByName(setup::kFieldCompanyName).AsString()))});
         }
     });
     auto* view = new QTreeView(combo);
@@ -189,8 +200,10 @@ void TCompanyDelegate::setEditorData(QWidget* editor, const QModelIndex& index) 
     auto* combo = static_cast<QComboBox*>(editor);
     const QString code = index.data(Qt::EditRole).toString();
     const int found = combo->findText(code);
-    if (found >= 0) combo->setCurrentIndex(found);
-    else combo->setEditText(code);
+    if (found >= 0)
+        combo->setCurrentIndex(found);
+    else
+        combo->setEditText(code);
 }
 
 void TCompanyDelegate::setModelData(QWidget* editor, QAbstractItemModel* model,
@@ -269,7 +282,8 @@ TMainWindow::TMainWindow(TFormMerge& form, support::IOperator& op, QWidget* pare
     PageControl1->addTab(TabSheet2, "Process");
     PageControl1->addTab(TabSheet1, "Setup");
     PageControl1->setCurrentIndex(form.Controls.ActivePage == 1 ? 1 : 0);
-    connect(PageControl1, &QTabWidget::currentChanged, this, [this](int page) { m_form.Controls.ActivePage = page; });
+    connect(PageControl1, &QTabWidget::currentChanged, this,
+            [this](int page) { m_form.Controls.ActivePage = page; });
 
     BitBtn2 = new QPushButton(QIcon::fromTheme("window-close"), "Close", this);
     connect(BitBtn2, &QPushButton::clicked, this, [this] { close(); });
@@ -315,10 +329,13 @@ QWidget* TMainWindow::MakeProcessPage() {
     CheckBoxGL->setChecked(c.CheckBoxGL);
     chkSPE->setChecked(c.chkSPE);
     chkMERGE->setChecked(c.chkMERGE);
-    connect(CheckBoxLeave, &QCheckBox::toggled, this, [this](bool on) { m_form.Controls.CheckBoxLeave = on; });
-    connect(CheckBoxGL, &QCheckBox::toggled, this, [this](bool on) { m_form.Controls.CheckBoxGL = on; });
+    connect(CheckBoxLeave, &QCheckBox::toggled, this,
+            [this](bool on) { m_form.Controls.CheckBoxLeave = on; });
+    connect(CheckBoxGL, &QCheckBox::toggled, this,
+            [this](bool on) { m_form.Controls.CheckBoxGL = on; });
     connect(chkSPE, &QCheckBox::toggled, this, [this](bool on) { m_form.Controls.chkSPE = on; });
-    connect(chkMERGE, &QCheckBox::toggled, this, [this](bool on) { m_form.Controls.chkMERGE = on; });
+    connect(chkMERGE, &QCheckBox::toggled, this,
+            [this](bool on) { m_form.Controls.chkMERGE = on; });
 
     auto* label4 = new QLabel("Period Selection", page);
     EditPeriod = new QComboBox(page);
@@ -429,7 +446,8 @@ void TMainWindow::ShowControls() {
         Memo1->clear();
         m_memoLines = 0;
     }
-    for (; m_memoLines < c.Memo1.size(); ++m_memoLines) Memo1->appendPlainText(Q(c.Memo1[m_memoLines]));
+    for (; m_memoLines < c.Memo1.size(); ++m_memoLines)
+        Memo1->appendPlainText(Q(c.Memo1[m_memoLines]));
     BitBtn1->setEnabled(c.BitBtn1Enabled);
     BitBtn2->setEnabled(c.BitBtn2Enabled);
 
@@ -474,7 +492,8 @@ void TMainWindow::ShowPeriodList() {
         if (c.EditPeriodItemIndex >= 0 && c.EditPeriodItemIndex < EditPeriod->count())
             EditPeriod->setCurrentIndex(c.EditPeriodItemIndex);
     }
-    if (EditPeriod->currentText().toStdString() != c.EditPeriod) EditPeriod->setEditText(Q(c.EditPeriod));
+    if (EditPeriod->currentText().toStdString() != c.EditPeriod)
+        EditPeriod->setEditText(Q(c.EditPeriod));
 }
 
 // While a run lasts, nothing the run reads may change under it: the merge groups (the "Setup"
@@ -482,7 +501,8 @@ void TMainWindow::ShowPeriodList() {
 void TMainWindow::SetRunning(bool running) {
     m_running = running;
     TabSheet1->setEnabled(!running);
-    for (QWidget* input : std::initializer_list<QWidget*>{EditPeriod, CheckBoxLeave, CheckBoxGL, chkSPE, chkMERGE})
+    for (QWidget* input :
+         std::initializer_list<QWidget*>{EditPeriod, CheckBoxLeave, CheckBoxGL, chkSPE, chkMERGE})
         input->setEnabled(!running);
 }
 

@@ -34,10 +34,10 @@ class TDbGrid : public QTableView {
 public:
     TDbGrid(TDbTableModel& model, QWidget* parent = nullptr);
     TDbTableModel& Model() { return m_model; }
-    std::function<void()> OnEnter;            // the focus entered the grid
-    std::function<void()> OnExit;             // the focus left the grid (and its editors)
-    std::function<void(int key)> OnKeyDown;   // a key the grid does not handle itself
-    std::function<void()> OnRowChanged;       // the table moved to another row
+    std::function<void()> OnEnter;           // the focus entered the grid
+    std::function<void()> OnExit;            // the focus left the grid (and its editors)
+    std::function<void(int key)> OnKeyDown;  // a key the grid does not handle itself
+    std::function<void()> OnRowChanged;      // the table moved to another row
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -58,7 +58,8 @@ public:
     QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
                           const QModelIndex& index) const override;
     void setEditorData(QWidget* editor, const QModelIndex& index) const override;
-    void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override;
+    void setModelData(QWidget* editor, QAbstractItemModel* model,
+                      const QModelIndex& index) const override;
 
 private:
     TFormMerge& m_form;

@@ -5,8 +5,8 @@
 
 #include <QCoreApplication>
 
-#include <chrono>
 #include <QMessageBox>
+#include <chrono>
 
 namespace peltorn::ui {
 
@@ -22,7 +22,8 @@ void TMessageBoxes::Inform(const std::string& text) {
 }
 
 bool TMessageBoxes::Ask(const std::string& question) {
-    return QMessageBox::question(m_parent, Title(), Text(question), QMessageBox::Yes | QMessageBox::No,
+    return QMessageBox::question(m_parent, Title(), Text(question),
+                                 QMessageBox::Yes | QMessageBox::No,
                                  QMessageBox::No) == QMessageBox::Yes;
 }
 

@@ -97,8 +97,9 @@ TEST_F(DbCliTest, FolderRoundTripKeepsEveryValueAndLeavesOmittedColumnsNull) {
 
 TEST_F(DbCliTest, DatesIntegersAndAutoNumbersRoundTrip) {
     std::string co = Company();
-    Import(co, "EMP_PROS", "EMP_CODE,PAY_EFFECTIVE_DATE,ID,NEW_BASIC\nE001,2024-02-29,3,2500.5\n"
-                           "E002,,4,\n");
+    Import(co, "EMP_PROS",
+           "EMP_CODE,PAY_EFFECTIVE_DATE,ID,NEW_BASIC\nE001,2024-02-29,3,2500.5\n"
+           "E002,,4,\n");
     EXPECT_EQ(Export(co, "EMP_PROS"),
               "EMP_CODE,PAY_EFFECTIVE_DATE,ID,OLD_BASIC,NEW_BASIC,REASON\r\n"
               "E001,2024-02-29,3,,2500.5,\r\n"
@@ -182,8 +183,8 @@ TEST_F(DbCliTest, ImportRefusedByTheDatabaseTakesBackItsRows) {
     std::string main = (dir / "MAIN").string();
     Ok({"db", "create-main", main});
     Import(main, "MERGRHD", "NO,CODE\n9,#OLD\n");
-    std::string err = Fails({"db", "import", main, "MERGRHD",
-                             File("g.csv", "NO,CODE\n1,#A\n2,#B\n1,#C\n")});
+    std::string err =
+        Fails({"db", "import", main, "MERGRHD", File("g.csv", "NO,CODE\n1,#A\n2,#B\n1,#C\n")});
     EXPECT_NE(err.find("row 4"), std::string::npos) << err;
     EXPECT_EQ(Export(main, "MERGRHD"), "NO,CODE,MASTER,PATH\r\n9,#OLD,,\r\n");
 }
@@ -217,8 +218,9 @@ TEST_F(DbCliStatementsTest, ClearingDeletesWholeTablesAndThePeriod) {
 
 TEST_F(DbCliStatementsTest, TrxidRepairOfFreeTablesKeepsTheNumbers) {
     Import(co, "EMP_BNK", "EMP_CODE,BANK_ID,BANK_AC_NO,TRXID\nE001,MBB,111,7\n");
-    EXPECT_EQ(Sql(co, "SELECT * FROM EMP_BNK"),
-              "EMP_CODE,BANK_ID,BANK_AC_NO,TRXID,BANK_BRANCH,PERCENT,AMOUNT\r\nE001,MBB,111,7,,,\r\n");
+    EXPECT_EQ(
+        Sql(co, "SELECT * FROM EMP_BNK"),
+        "EMP_CODE,BANK_ID,BANK_AC_NO,TRXID,BANK_BRANCH,PERCENT,AMOUNT\r\nE001,MBB,111,7,,,\r\n");
     Sql(co, "ALTER TABLE EMP_BNK ALTER COLUMN TRXID TRXID INTEGER");
     EXPECT_NE(Ok({"db", "fields", co, "EMP_BNK"}).find("TRXID ftInteger 0\n"), std::string::npos);
     EXPECT_NE(Export(co, "EMP_BNK").find("E001,MBB,111,7,"), std::string::npos);
@@ -233,8 +235,9 @@ TEST_F(DbCliStatementsTest, TrxidRepairOfADictionaryRunsOnceOnly) {
     const std::string repair =
         "IF EXISTS (SELECT * FROM SYSTEM.COLUMNS WHERE PARENT = 'EMP_BNK' and Name = 'TRXID' AND "
         "Field_Type=15 ) THEN ALTER TABLE EMP_BNK ALTER COLUMN TRXID TRXID INTEGER;  END IF ";
-    EXPECT_EQ(Sql(dict, "SELECT Name, Field_Type FROM SYSTEM.COLUMNS WHERE PARENT = 'EMP_BNK' "
-                        "and Name = 'TRXID'",
+    EXPECT_EQ(Sql(dict,
+                  "SELECT Name, Field_Type FROM SYSTEM.COLUMNS WHERE PARENT = 'EMP_BNK' "
+                  "and Name = 'TRXID'",
                   login),
               "Name,Field_Type\r\nTRXID,15\r\n");
     Sql(dict, repair, login);
@@ -281,14 +284,15 @@ TEST_F(DbCliStatementsTest, TransferAndBankSelectionsPickThePeriod) {
                   {"--param", "PERIOD=999999"}),
               "EMPCODE,AMOUNT\r\nE002,20\r\n");
 
-    Import(co, "BANKTRX", "EMPCODE,PERIOD,CYCLE,BANK_ID,CURR_CODE,BANK_AMT\n"
-                          "E001,202403,1,TT,USD,60\nE001,202403,1,MBB,MYR,40\n"
-                          "E001,202403,S,MBB,MYR,5\nE002,202403,1,MBB,MYR,200\n");
-    std::string bank = Sql(co,
-                           "SELECT * FROM BANKTRX WHERE CYCLE = :CYCLE AND PERIOD=:PERIOD AND "
-                           "EMPCODE=:EMPCODE ",
-                           {"--param", "EMPCODE=E001", "--param", "PERIOD=202403", "--param",
-                            "CYCLE=1"});
+    Import(co, "BANKTRX",
+           "EMPCODE,PERIOD,CYCLE,BANK_ID,CURR_CODE,BANK_AMT\n"
+           "E001,202403,1,TT,USD,60\nE001,202403,1,MBB,MYR,40\n"
+           "E001,202403,S,MBB,MYR,5\nE002,202403,1,MBB,MYR,200\n");
+    std::string bank =
+        Sql(co,
+            "SELECT * FROM BANKTRX WHERE CYCLE = :CYCLE AND PERIOD=:PERIOD AND "
+            "EMPCODE=:EMPCODE ",
+            {"--param", "EMPCODE=E001", "--param", "PERIOD=202403", "--param", "CYCLE=1"});
     EXPECT_EQ(std::count(bank.begin(), bank.end(), '\n'), 3) << bank;
     EXPECT_NE(bank.find("E001,202403,1,TT,,,USD,60,"), std::string::npos) << bank;
     EXPECT_NE(bank.find("E001,202403,1,MBB,,,MYR,40,"), std::string::npos) << bank;
@@ -298,8 +302,9 @@ TEST_F(DbCliStatementsTest, TransferAndBankSelectionsPickThePeriod) {
 }
 
 TEST_F(DbCliStatementsTest, CostCentreCutOffDeletesFrom200701On) {
-    Import(co, "COSTCTR", "EMPCODE,PERIOD,COST_CENTRE,PERCENT\nE001,200612,CC1,100\n"
-                          "E001,200701,CC1,100\nE001,202403,CC2,50\n");
+    Import(co, "COSTCTR",
+           "EMPCODE,PERIOD,COST_CENTRE,PERCENT\nE001,200612,CC1,100\n"
+           "E001,200701,CC1,100\nE001,202403,CC2,50\n");
     EXPECT_EQ(Sql(co, "DELETE FROM COSTCTR WHERE PERIOD>='200701' "), "2\n");
     EXPECT_EQ(Export(co, "COSTCTR"),
               "EMPCODE,PERIOD,COST_CENTRE,DEPARTMENT,PERCENT\r\nE001,200612,CC1,,100\r\n");
@@ -325,9 +330,11 @@ TEST_F(DbCliTest, ErrorsAndWrongUsage) {
     err = Fails({"db", "import", co, "P_HTRX", (dir / "missing.csv").string()});
     EXPECT_NE(err.find("missing.csv"), std::string::npos) << err;
 
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"db"}, {"db", "fields", co}, {"db", "export"},
-          {"db", "frobnicate", co}, {"db", "tables", co, "--bogus"}}) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"db"},
+                                                 {"db", "fields", co},
+                                                 {"db", "export"},
+                                                 {"db", "frobnicate", co},
+                                                 {"db", "tables", co, "--bogus"}}) {
         CliResult r = RunCli(args);
         EXPECT_EQ(r.ExitCode, 2) << args.back();
         EXPECT_NE(r.Err.find("Usage:"), std::string::npos) << r.Err;

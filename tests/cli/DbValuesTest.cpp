@@ -6,18 +6,18 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <spawn.h>
 #include <sstream>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 extern char** environ;
 
@@ -131,8 +131,9 @@ std::string Slurp(const std::filesystem::path& p) {
 }
 
 TEST_F(DbValuesTest, ImportStoppedBySignalWhileWritingLeavesTheTableAsItWas) {
-    Import("P_DTRXAW", "PERIOD,CYCLE,EMPCODE,ALLW_DED_CODE,AMOUNT\n202401,1,OLD1,BONUS,1\n"
-                       "202401,1,OLD2,BONUS,2\n");
+    Import("P_DTRXAW",
+           "PERIOD,CYCLE,EMPCODE,ALLW_DED_CODE,AMOUNT\n202401,1,OLD1,BONUS,1\n"
+           "202401,1,OLD2,BONUS,2\n");
     const std::string before = Ok({"db", "export", co, "P_DTRXAW"});
 
     // Far more rows than are written before the signal comes.

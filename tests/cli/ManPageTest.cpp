@@ -24,7 +24,8 @@ std::string PageText(const std::string& page) {
 std::set<std::string> OptionsIn(const std::string& help) {
     std::set<std::string> out;
     const std::regex option(R"((^|[\s,])(--[a-z][a-z-]*))");
-    for (auto it = std::sregex_iterator(help.begin(), help.end(), option); it != std::sregex_iterator(); ++it)
+    for (auto it = std::sregex_iterator(help.begin(), help.end(), option);
+         it != std::sregex_iterator(); ++it)
         out.insert((*it)[2]);
     return out;
 }
@@ -44,7 +45,8 @@ std::vector<std::string> SubcommandsIn(const std::string& help) {
 }
 
 // Every option of the command line and of all its subcommands, with where it was found.
-void Collect(const std::vector<std::string>& args, std::vector<std::pair<std::string, std::string>>& found) {
+void Collect(const std::vector<std::string>& args,
+             std::vector<std::pair<std::string, std::string>>& found) {
     auto withHelp = args;
     withHelp.push_back("--help");
     CliResult r = RunCli(withHelp);
@@ -78,7 +80,9 @@ TEST(ManPageTest, EveryOptionOfTheDesktopProgramIsInItsPage) {
     const std::string page = PageText("peltorn-merge.1");
     TempDir io;
     const std::string out = (io / "help").string();
-    ASSERT_EQ(std::system(("'" + std::string(PELTORN_MERGE_PATH) + "' --help >'" + out + "'").c_str()), 0);
+    ASSERT_EQ(
+        std::system(("'" + std::string(PELTORN_MERGE_PATH) + "' --help >'" + out + "'").c_str()),
+        0);
     std::ifstream in(out);
     std::stringstream help;
     help << in.rdbuf();

@@ -70,7 +70,8 @@ TEST_F(MergeCliTest, PeriodsOfNoMonthAreRefusedWithStatusOne) {
     for (const char* period : {"202613", "202600", "000000"}) {
         CliResult r = RunCli({"merge", "--ini", Ini(), "--period", period});
         EXPECT_EQ(r.ExitCode, 1) << period;
-        EXPECT_NE(r.Err.find("error: Invalid Period!"), std::string::npos) << period << ": " << r.Err;
+        EXPECT_NE(r.Err.find("error: Invalid Period!"), std::string::npos)
+            << period << ": " << r.Err;
         EXPECT_EQ(r.Out.find("Clear Record : "), std::string::npos) << period;
     }
 }

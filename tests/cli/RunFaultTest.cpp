@@ -20,15 +20,15 @@
 #endif
 #include <sqlcipher/sqlite3.h>
 
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <chrono>
 #include <csignal>
-#include <fcntl.h>
 #include <filesystem>
 #include <map>
 #include <sstream>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -54,12 +54,13 @@ std::string Ini(const std::string& dir, bool dictionary) {
 // The consolidated databases of the layout (codes beginning with "#").
 std::vector<std::string> Destinations(const std::string& dir, bool dictionary) {
     std::vector<std::string> out;
-    fs::path companies = dictionary ? fs::path(dir) / "dictionary-layout" / "COMPANY"
-                                    : fs::path(dir) / "COMPANY";
+    fs::path companies =
+        dictionary ? fs::path(dir) / "dictionary-layout" / "COMPANY" : fs::path(dir) / "COMPANY";
     for (const auto& entry : fs::directory_iterator(companies)) {
         std::string code = entry.path().filename().string();
         if (code.empty() || code[0] != '#') continue;
-        out.push_back(dictionary ? (entry.path() / (code + ".ADD")).string() : entry.path().string());
+        out.push_back(dictionary ? (entry.path() / (code + ".ADD")).string()
+                                 : entry.path().string());
     }
     std::sort(out.begin(), out.end());
     return out;
@@ -102,7 +103,8 @@ std::string Census(const std::string& path) {
 
 std::string CensusOfAll(const std::string& dir, bool dictionary) {
     std::string all;
-    for (const auto& d : Destinations(dir, dictionary)) all += "== " + fs::path(d).filename().string() + "\n" + Census(d);
+    for (const auto& d : Destinations(dir, dictionary))
+        all += "== " + fs::path(d).filename().string() + "\n" + Census(d);
     return all;
 }
 
@@ -130,7 +132,8 @@ int Shell(const std::string& command) {
 std::string Quote(const std::string& s) { return "'" + s + "'"; }
 
 std::string MergeCommand(const std::string& dir, bool dictionary) {
-    return Quote(PELTORN_CLI_PATH) + " merge --ini " + Quote(Ini(dir, dictionary)) + " --period " + kPeriod;
+    return Quote(PELTORN_CLI_PATH) + " merge --ini " + Quote(Ini(dir, dictionary)) + " --period " +
+           kPeriod;
 }
 
 class RunFaultTest : public ::testing::TestWithParam<bool> {
@@ -159,8 +162,8 @@ TEST_P(RunFaultTest, WritesThatFailPastAFileSizeLimitNeverEndInSuccessOverWrongD
         TempDir io;
         const std::string err = (io / "err").string();
         int code = Shell("trap '' XFSZ; ulimit -f " + std::to_string(limitKb) + "; " +
-                         MergeCommand(dir.Str(), Dictionary()) + " >" + Quote((io / "out").string()) +
-                         " 2>" + Quote(err));
+                         MergeCommand(dir.Str(), Dictionary()) + " >" +
+                         Quote((io / "out").string()) + " 2>" + Quote(err));
         if (code != 0) {
             ++failed;
             continue;
@@ -198,7 +201,8 @@ TEST_P(RunFaultTest, SecondRunOfTheSameDestinationIsRefusedAndChangesNothing) {
     ASSERT_TRUE(started);
     EXPECT_EQ(second.ExitCode, 1) << second.Out.substr(0, 300);
     EXPECT_NE(second.Err.find("is being merged by another run"), std::string::npos) << second.Err;
-    EXPECT_EQ(second.Out.find("Clear Record"), std::string::npos) << "the second run changed the destination";
+    EXPECT_EQ(second.Out.find("Clear Record"), std::string::npos)
+        << "the second run changed the destination";
     EXPECT_EQ(FirstDifference(CensusOfAll(dir.Str(), Dictionary()), clean), "");
 }
 
@@ -321,13 +325,15 @@ bool SignalMergeAt(const std::string& dir, bool dictionary, const std::string& m
     }
     if (seen) ::kill(pid, signal);
     // The rest of what it writes, for its last line.
-    while ((n = ::read(out[0], buf, sizeof buf)) > 0) pending.append(buf, static_cast<std::size_t>(n));
+    while ((n = ::read(out[0], buf, sizeof buf)) > 0)
+        pending.append(buf, static_cast<std::size_t>(n));
     ::close(out[0]);
     int status = 0;
     ::waitpid(pid, &status, 0);
     exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     while (!pending.empty() && pending.back() == '\n') pending.pop_back();
-    lastLine = pending.substr(pending.rfind('\n') == std::string::npos ? 0 : pending.rfind('\n') + 1);
+    lastLine =
+        pending.substr(pending.rfind('\n') == std::string::npos ? 0 : pending.rfind('\n') + 1);
     return seen;
 }
 
@@ -360,7 +366,8 @@ TEST_P(RunFaultTest, InterruptedRunEndsAsStoppedAndStampsNoUnconvertedEmployee) 
     WriteDemo(dir.Str());
     int code = 0;
     std::string last;
-    ASSERT_TRUE(SignalMergeAt(dir.Str(), Dictionary(), "Clear Record : P_HTRX", SIGINT, code, last));
+    ASSERT_TRUE(
+        SignalMergeAt(dir.Str(), Dictionary(), "Clear Record : P_HTRX", SIGINT, code, last));
     EXPECT_EQ(code, 3) << last;
     EXPECT_EQ(last.rfind("Merge stopped by the operator: ", 0), 0u) << last;
     EXPECT_EQ(last.find(" 0 employees"), std::string::npos) << last;
@@ -368,7 +375,8 @@ TEST_P(RunFaultTest, InterruptedRunEndsAsStoppedAndStampsNoUnconvertedEmployee) 
     auto foreign = [](const std::string& census) {
         const auto from = census.find("[EMPLOYEE]");
         const std::string employees = census.substr(from, census.find("\n[", from + 1) - from);
-        return employees.find("|SGD|") != std::string::npos || employees.find("|USD|") != std::string::npos;
+        return employees.find("|SGD|") != std::string::npos ||
+               employees.find("|USD|") != std::string::npos;
     };
     EXPECT_TRUE(foreign(Census(Destinations(dir.Str(), Dictionary()).front())));
     // A completed run stamps every employee with the standard currency.

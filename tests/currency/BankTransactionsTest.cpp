@@ -26,8 +26,13 @@ protected:
                     const std::string& curr, const std::string& amount,
                     const std::string& tran = "", const std::string& split = "") {
         Insert(conn, "BANKTRX",
-               {{"EMPCODE", empNo}, {"PERIOD", kPeriod}, {"CYCLE", "1"}, {"BANK_ID", bankId},
-                {"CURR_CODE", curr}, {"BANK_AMT", amount}, {"TRAN_AMT", tran.empty() ? amount : tran},
+               {{"EMPCODE", empNo},
+                {"PERIOD", kPeriod},
+                {"CYCLE", "1"},
+                {"BANK_ID", bankId},
+                {"CURR_CODE", curr},
+                {"BANK_AMT", amount},
+                {"TRAN_AMT", tran.empty() ? amount : tran},
                 {"SPLIT_AMT", split}});
     }
     void Run() {
@@ -63,7 +68,7 @@ TEST_F(BankTest, WithoutTTTheFirstRowPaysTheNettWageInTheStandardCurrency) {
     EXPECT_EQ(rows[0].BankId, "B1");
     EXPECT_NEAR(rows[0].BankAmt, 1000, kTol);  // the whole NETT_WAGE
     EXPECT_NEAR(rows[0].TranAmt, 1000, kTol);
-    EXPECT_NEAR(rows[0].SplitAmt, 9, kTol);    // left as copied
+    EXPECT_NEAR(rows[0].SplitAmt, 9, kTol);  // left as copied
     for (int i = 1; i < 3; ++i) {
         EXPECT_NEAR(rows[i].BankAmt, 0, kTol);
         EXPECT_NEAR(rows[i].TranAmt, 0, kTol);
@@ -92,7 +97,7 @@ TEST_F(BankTest, TTRowPaysWhatTheStandardCurrencyBanksLeave) {
     EXPECT_NEAR(rows[0].BankAmt, 300, kTol);
     EXPECT_NEAR(rows[1].BankAmt, 700, kTol);  // 1000 - 300 (MYR rows only)
     EXPECT_NEAR(rows[1].TranAmt, 700, kTol);
-    EXPECT_EQ(rows[2].CurrCode, "SGD");       // other rows keep amount and currency
+    EXPECT_EQ(rows[2].CurrCode, "SGD");  // other rows keep amount and currency
     EXPECT_NEAR(rows[2].BankAmt, 200, kTol);
     for (const auto& row : rows) EXPECT_NEAR(row.SplitAmt, 0, kTol);
     EXPECT_TRUE(op.Messages.empty());
@@ -111,9 +116,9 @@ TEST_F(BankTest, OnlyTheFirstNonZeroTTRowGetsTheRemainder) {
     ASSERT_EQ(rows.size(), 4u);
     EXPECT_NEAR(rows[0].BankAmt, 900, kTol);  // 1000 - 100 (B1, MYR)
     EXPECT_NEAR(rows[0].TranAmt, 900, kTol);
-    EXPECT_NEAR(rows[1].BankAmt, 0, kTol);    // zero TT row: as copied, not counted
+    EXPECT_NEAR(rows[1].BankAmt, 0, kTol);  // zero TT row: as copied, not counted
     EXPECT_NEAR(rows[1].TranAmt, 5, kTol);
-    EXPECT_NEAR(rows[2].BankAmt, 0, kTol);    // second non-zero TT row
+    EXPECT_NEAR(rows[2].BankAmt, 0, kTol);  // second non-zero TT row
     EXPECT_NEAR(rows[2].TranAmt, 0, kTol);
     EXPECT_NEAR(rows[3].BankAmt, 100, kTol);
 }
@@ -174,7 +179,8 @@ protected:
         form.BaseFolder = m_dir.Str(true);
         form.DatabaseMain.SetConnectPath(m_mainPath);
         Insert(form.DatabaseMain, "MERGRHD", {{"NO", "1"}, {"CODE", "#GRP"}, {"MASTER", "T"}});
-        Insert(form.DatabaseMain, "MERGEDTL", {{"NO", "1"}, {"CODE", "CO0"}, {"PATH", m_firstPath}});
+        Insert(form.DatabaseMain, "MERGEDTL",
+               {{"NO", "1"}, {"CODE", "CO0"}, {"PATH", m_firstPath}});
         Insert(form.DatabaseMain, "MERGEDTL", {{"NO", "1"}, {"CODE", "CO1"}});
         form.TableMerge.Open();
         form.TableMergeDTL.Open();

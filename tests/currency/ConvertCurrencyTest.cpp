@@ -18,13 +18,27 @@ TEST_F(CurrencyTest, StandardCurrencyEmployeeIsRoundedAndRecomputed) {
     Insert(form.dbDest, "EXRATE",
            {{"CURR", "SGD"}, {"EXCODE", "MYR"}, {"PERIOD", kPeriod}, {"EX_RATE", "3.5"}});
     Header("E1", "1",
-           {{"BASIC", "3000.125"}, {"WORKDAY", "21.5"}, {"ANLV_BAL", "7.25"},
-            {"SOCSO_WAGE", "3000.567"}, {"CPFEMPEE", "-1"}, {"TOTAL_ALLOWANCE", "999"},
-            {"S_CPFWAGE", "3000"}, {"S_CPFEMPEE", "-330"}, {"S_CPFEMPER", "-390"},
-            {"S_SOCSO", "-19.75"}, {"S_ERSOCSO", "69.05"}, {"S_EIS_WAGE", "3000"},
-            {"S_EIS", "-5.9"}, {"S_EREIS", "5.9"}, {"S_SDF", "15"}, {"BANKAMT", "1"}});
+           {{"BASIC", "3000.125"},
+            {"WORKDAY", "21.5"},
+            {"ANLV_BAL", "7.25"},
+            {"SOCSO_WAGE", "3000.567"},
+            {"CPFEMPEE", "-1"},
+            {"TOTAL_ALLOWANCE", "999"},
+            {"S_CPFWAGE", "3000"},
+            {"S_CPFEMPEE", "-330"},
+            {"S_CPFEMPER", "-390"},
+            {"S_SOCSO", "-19.75"},
+            {"S_ERSOCSO", "69.05"},
+            {"S_EIS_WAGE", "3000"},
+            {"S_EIS", "-5.9"},
+            {"S_EREIS", "5.9"},
+            {"S_SDF", "15"},
+            {"BANKAMT", "1"}});
     Detail("P_DTRXOT", "E1", "1",
-           {{"OTTYPE", "OT1"}, {"OTHRS", "10.5"}, {"OTFACTOR", "1.5"}, {"RATE", "12.345"},
+           {{"OTTYPE", "OT1"},
+            {"OTHRS", "10.5"},
+            {"OTFACTOR", "1.5"},
+            {"RATE", "12.345"},
             {"OTAMT", "194.4338"}});
     Detail("P_DTRXNH", "E1", "1",
            {{"NPL_HOUR_TYPE", "NH1"}, {"HOUR", "4"}, {"RATE", "12.501"}, {"AMOUNT", "-50.004"}});
@@ -37,26 +51,26 @@ TEST_F(CurrencyTest, StandardCurrencyEmployeeIsRoundedAndRecomputed) {
 
     Reader h = HeaderReader();
     ASSERT_TRUE(h.Find({"E1", kPeriod, "1"}));
-    EXPECT_NEAR(h.F("BASIC"), 3000.13, kTol);       // 3000.125 x 1, half away from zero
-    EXPECT_NEAR(h.F("WORKDAY"), 21.5, kTol);        // day counts never change
+    EXPECT_NEAR(h.F("BASIC"), 3000.13, kTol);  // 3000.125 x 1, half away from zero
+    EXPECT_NEAR(h.F("WORKDAY"), 21.5, kTol);   // day counts never change
     EXPECT_NEAR(h.F("ANLV_BAL"), 7.25, kTol);
     EXPECT_NEAR(h.F("SOCSO_WAGE"), 3000.567, kTol);  // not multiplied, not rounded
     EXPECT_NEAR(h.F("CPF_WAGE"), 3000, kTol);        // = S_CPFWAGE
     EXPECT_NEAR(h.F("CPFEMPEE"), -330, kTol);        // = S_CPFEMPEE
     EXPECT_NEAR(h.F("CPFEMPER"), -390, kTol);
-    EXPECT_NEAR(h.F("TOTAL_CPF"), 720, kTol);        // |-390| + |-330|
+    EXPECT_NEAR(h.F("TOTAL_CPF"), 720, kTol);  // |-390| + |-330|
     EXPECT_NEAR(h.F("SOCSO"), -19.75, kTol);
     EXPECT_NEAR(h.F("ERSOCSO"), 69.05, kTol);
-    EXPECT_NEAR(h.F("TOTAL_EIS"), 11.8, kTol);       // |-5.9| + 5.9
+    EXPECT_NEAR(h.F("TOTAL_EIS"), 11.8, kTol);  // |-5.9| + 5.9
     EXPECT_NEAR(h.F("SDF"), 15, kTol);
-    EXPECT_NEAR(h.F("TOTAL_NPL"), -50, kTol);        // NH -50.00 + ND 0 + AS none
-    EXPECT_NEAR(h.F("OTAMT"), 194.43, kTol);         // 194.4338 rounded
+    EXPECT_NEAR(h.F("TOTAL_NPL"), -50, kTol);  // NH -50.00 + ND 0 + AS none
+    EXPECT_NEAR(h.F("OTAMT"), 194.43, kTol);   // 194.4338 rounded
     EXPECT_NEAR(h.F("TOTAL_ALLOWANCE"), 200, kTol);
     EXPECT_NEAR(h.F("TOTAL_DEDUCTION"), -100, kTol);
-    EXPECT_NEAR(h.F("GROSS_WAGE"), 3344.56, kTol);   // 3000.13 - 50 + 194.43 + 200
+    EXPECT_NEAR(h.F("GROSS_WAGE"), 3344.56, kTol);  // 3000.13 - 50 + 194.43 + 200
     // 3000.13 - 50 + 194.43 + 200 - 100 - 330 = 2914.56; - 19.75 (SOCSO) - 5.9 (EIS) = 2888.91
     EXPECT_NEAR(h.F("NETT_WAGE"), 2888.91, kTol);
-    EXPECT_NEAR(h.F("BANKAMT"), 2888.91, kTol);      // BANKAMT was not 0
+    EXPECT_NEAR(h.F("BANKAMT"), 2888.91, kTol);  // BANKAMT was not 0
     EXPECT_NEAR(h.F("CASHAMT"), 0, kTol);
 
     Reader ot(form.dbDest, "P_DTRXOT", "EMPCODE;PERIOD;CYCLE;OTTYPE");
@@ -91,24 +105,37 @@ TEST_F(CurrencyTest, ForeignEmployeeIsConvertedAtTheEmployeesRate) {
     Rate("SGD", "3.5");
     Rate("USD", "4.7");
     Header("E2", "1",
-           {{"BASIC", "1000"}, {"CPFEMPEE", "-110"}, {"CPFEMPER", "-130"}, {"TOTAL_CPF", "240"},
-            {"CPF_WAGE", "800"}, {"S_CPFWAGE", "0"}, {"S_CPFEMPEE", "-999"},
-            {"S_CPFEMPER", "-999"}, {"S_SOCSO", "-20"}, {"S_ERSOCSO", "30"},
-            {"S_EIS_WAGE", "3500"}, {"S_EIS", "-7"}, {"S_EREIS", "7"}, {"CHEQAMT", "500"}});
+           {{"BASIC", "1000"},
+            {"CPFEMPEE", "-110"},
+            {"CPFEMPER", "-130"},
+            {"TOTAL_CPF", "240"},
+            {"CPF_WAGE", "800"},
+            {"S_CPFWAGE", "0"},
+            {"S_CPFEMPEE", "-999"},
+            {"S_CPFEMPER", "-999"},
+            {"S_SOCSO", "-20"},
+            {"S_ERSOCSO", "30"},
+            {"S_EIS_WAGE", "3500"},
+            {"S_EIS", "-7"},
+            {"S_EREIS", "7"},
+            {"CHEQAMT", "500"}});
     Detail("P_DTRXOT", "E2", "1", {{"OTTYPE", "OT1"}, {"OTHRS", "2"}, {"OTAMT", "10.003"}});
     Detail("P_DTRXLV", "E2", "1",
            {{"ALLW_DED_CODE", "AL"}, {"DAY", "2"}, {"FREQUENCY", "1"}, {"AMOUNT", "100"}});
     // A currency without a rate: reported, AMOUNT kept as copied.
-    Allowance("E2", "1",
-              {{"ALLW_DED_CODE", "CAR"}, {"AMOUNT", "12"}, {"CURR_CODE", "JPY"},
-               {"FAMOUNT", "1000"}});
+    Allowance(
+        "E2", "1",
+        {{"ALLW_DED_CODE", "CAR"}, {"AMOUNT", "12"}, {"CURR_CODE", "JPY"}, {"FAMOUNT", "1000"}});
     // In code order: HOUSE moves the rate table to USD before PCB and TRANS are converted.
     Allowance("E2", "1",
-              {{"ALLW_DED_CODE", "HOUSE"}, {"AMOUNT", "0"}, {"CURR_CODE", "USD"},
-               {"FAMOUNT", "100"}, {"EX_RATE", "4.6"}});
-    Allowance("E2", "1",
-              {{"ALLW_DED_CODE", "MEAL"}, {"AMOUNT", "1"}, {"CURR_CODE", "MYR"},
-               {"FAMOUNT", "45.6789"}});
+              {{"ALLW_DED_CODE", "HOUSE"},
+               {"AMOUNT", "0"},
+               {"CURR_CODE", "USD"},
+               {"FAMOUNT", "100"},
+               {"EX_RATE", "4.6"}});
+    Allowance(
+        "E2", "1",
+        {{"ALLW_DED_CODE", "MEAL"}, {"AMOUNT", "1"}, {"CURR_CODE", "MYR"}, {"FAMOUNT", "45.6789"}});
     Allowance("E2", "1", {{"ALLW_DED_CODE", "PCB"}, {"AMOUNT", "-10"}, {"AMOUNT2", "-40"}});
     Allowance("E2", "1", {{"ALLW_DED_CODE", "TRANS"}, {"AMOUNT", "100"}});
     Allowance("E2", "1", {{"ALLW_DED_CODE", "ZAKAT"}, {"AMOUNT", "-5"}, {"AMOUNT2", "0"}});
@@ -142,15 +169,15 @@ TEST_F(CurrencyTest, ForeignEmployeeIsConvertedAtTheEmployeesRate) {
 
     Reader h = HeaderReader();
     ASSERT_TRUE(h.Find({"E2", kPeriod, "1"}));
-    EXPECT_NEAR(h.F("BASIC"), 3500, kTol);      // 1000 x 3.5
-    EXPECT_NEAR(h.F("CPFEMPEE"), -385, kTol);   // S_CPFWAGE 0: -110 x 3.5 stands
-    EXPECT_NEAR(h.F("CPFEMPER"), -455, kTol);   // -130 x 3.5
-    EXPECT_NEAR(h.F("TOTAL_CPF"), 240, kTol);   // as copied
-    EXPECT_NEAR(h.F("CPF_WAGE"), 800, kTol);    // as copied
+    EXPECT_NEAR(h.F("BASIC"), 3500, kTol);     // 1000 x 3.5
+    EXPECT_NEAR(h.F("CPFEMPEE"), -385, kTol);  // S_CPFWAGE 0: -110 x 3.5 stands
+    EXPECT_NEAR(h.F("CPFEMPER"), -455, kTol);  // -130 x 3.5
+    EXPECT_NEAR(h.F("TOTAL_CPF"), 240, kTol);  // as copied
+    EXPECT_NEAR(h.F("CPF_WAGE"), 800, kTol);   // as copied
     EXPECT_NEAR(h.F("SOCSO"), -20, kTol);
     EXPECT_NEAR(h.F("EIS"), -7, kTol);
-    EXPECT_NEAR(h.F("TOTAL_EIS"), 14, kTol);    // |-7| + 7
-    EXPECT_NEAR(h.F("OTAMT"), 35.01, kTol);     // 10.003 x 3.5 = 35.0105
+    EXPECT_NEAR(h.F("TOTAL_EIS"), 14, kTol);  // |-7| + 7
+    EXPECT_NEAR(h.F("OTAMT"), 35.01, kTol);   // 10.003 x 3.5 = 35.0105
     // 12 + 470 + 45.6789 + 350; PCB counts nowhere, ZAKAT is a deduction
     EXPECT_NEAR(h.F("TOTAL_ALLOWANCE"), 877.6789, kTol);
     EXPECT_NEAR(h.F("TOTAL_DEDUCTION"), -17.5, kTol);
@@ -162,7 +189,8 @@ TEST_F(CurrencyTest, ForeignEmployeeIsConvertedAtTheEmployeesRate) {
     EXPECT_NEAR(h.F("CASHAMT"), 0, kTol);
 
     EXPECT_TRUE(HasLogLine("Employee#E2 Currency : SGD EX RATE : 3.5"));
-    EXPECT_TRUE(HasLogLine("employee# E2 FCURR_CODE SGD STDCURR MYR RATE 4.7 Local$ 470 FAMT : 100"));
+    EXPECT_TRUE(
+        HasLogLine("employee# E2 FCURR_CODE SGD STDCURR MYR RATE 4.7 Local$ 470 FAMT : 100"));
     // The failed JPY lookup leaves the employee's SGD row current.
     EXPECT_EQ(op.Messages,
               (std::vector<std::string>{
@@ -173,21 +201,21 @@ TEST_F(CurrencyTest, ForeignEmployeeIsConvertedAtTheEmployeesRate) {
 TEST_F(CurrencyTest, AllowanceRowsAreSortedByClass) {
     Employee("E5", "MYR");
     Header("E5", "1", {});
-    AllowanceCode("@$CR", "");       // non-taxable credit
-    AllowanceCode("@$TX", "1");      // taxable credit
+    AllowanceCode("@$CR", "");        // non-taxable credit
+    AllowanceCode("@$TX", "1");       // taxable credit
     AllowanceCode("MEMO", "1", "X");  // counted nowhere
     const FieldValues rows[] = {
-        {{"ALLW_DED_CODE", "@$CR"}, {"AMOUNT", "50"}},   // GrossOnly -50
-        {{"ALLW_DED_CODE", "@$TX"}, {"AMOUNT", "40"}},   // NettOnly +40
-        {{"ALLW_DED_CODE", "@$NF"}, {"AMOUNT", "20"}},   // no ALLOWNCE row: NettOnly +20
-        {{"ALLW_DED_CODE", "$DED"}, {"AMOUNT", "-25"}},  // Deduction -25, GrossOnly -25
-        {{"ALLW_DED_CODE", "$POS"}, {"AMOUNT", "15"}},   // Allowance +15
-        {{"ALLW_DED_CODE", "$ZER"}, {"AMOUNT", "0"}},    // deduction branch, adds 0
-        {{"ALLW_DED_CODE", "BONUS"}, {"AMOUNT", "300"}}, // Bonus +300
-        {{"ALLW_DED_CODE", "BONUX"}, {"AMOUNT", "-5"}},  // Bonus -5, even negative
-        {{"ALLW_DED_CODE", "MEMO"}, {"AMOUNT", "70"}},   // nowhere
+        {{"ALLW_DED_CODE", "@$CR"}, {"AMOUNT", "50"}},    // GrossOnly -50
+        {{"ALLW_DED_CODE", "@$TX"}, {"AMOUNT", "40"}},    // NettOnly +40
+        {{"ALLW_DED_CODE", "@$NF"}, {"AMOUNT", "20"}},    // no ALLOWNCE row: NettOnly +20
+        {{"ALLW_DED_CODE", "$DED"}, {"AMOUNT", "-25"}},   // Deduction -25, GrossOnly -25
+        {{"ALLW_DED_CODE", "$POS"}, {"AMOUNT", "15"}},    // Allowance +15
+        {{"ALLW_DED_CODE", "$ZER"}, {"AMOUNT", "0"}},     // deduction branch, adds 0
+        {{"ALLW_DED_CODE", "BONUS"}, {"AMOUNT", "300"}},  // Bonus +300
+        {{"ALLW_DED_CODE", "BONUX"}, {"AMOUNT", "-5"}},   // Bonus -5, even negative
+        {{"ALLW_DED_CODE", "MEMO"}, {"AMOUNT", "70"}},    // nowhere
         {{"ALLW_DED_CODE", "PCB"}, {"AMOUNT", "-30"}, {"AMOUNT2", "-99"}},  // nowhere
-        {{"ALLW_DED_CODE", "TRANS"}, {"AMOUNT", "100"}}, // Allowance +100
+        {{"ALLW_DED_CODE", "TRANS"}, {"AMOUNT", "100"}},                    // Allowance +100
     };
     for (const auto& row : rows) Allowance("E5", "1", row);
 
@@ -211,8 +239,13 @@ TEST_F(CurrencyTest, AllowanceRowsAreSortedByClass) {
 TEST_F(CurrencyTest, TwoCyclesEachGetTheirOwnRowsAndSums) {
     Employee("E4", "MYR");
     Header("E4", "1",
-           {{"BASIC", "1000"}, {"S_CPFWAGE", "100"}, {"S_CPFEMPEE", "-10"},
-            {"S_CPFEMPER", "-12"}, {"S_EIS_WAGE", "100"}, {"S_EIS", "-10"}, {"S_EREIS", "12"}});
+           {{"BASIC", "1000"},
+            {"S_CPFWAGE", "100"},
+            {"S_CPFEMPEE", "-10"},
+            {"S_CPFEMPER", "-12"},
+            {"S_EIS_WAGE", "100"},
+            {"S_EIS", "-10"},
+            {"S_EREIS", "12"}});
     Header("E4", "2",
            {{"BASIC", "500"}, {"S_EIS_WAGE", "100"}, {"S_EIS", "-10"}, {"S_EREIS", "-12"}});
     Allowance("E4", "1", {{"ALLW_DED_CODE", "TRANS"}, {"AMOUNT", "100"}});
@@ -223,18 +256,18 @@ TEST_F(CurrencyTest, TwoCyclesEachGetTheirOwnRowsAndSums) {
 
     Reader h = HeaderReader();
     ASSERT_TRUE(h.Find({"E4", kPeriod, "1"}));
-    EXPECT_NEAR(h.F("TOTAL_CPF"), 22, kTol);        // |-12| + |-10|
-    EXPECT_NEAR(h.F("TOTAL_EIS"), 22, kTol);        // |-10| + 12
+    EXPECT_NEAR(h.F("TOTAL_CPF"), 22, kTol);  // |-12| + |-10|
+    EXPECT_NEAR(h.F("TOTAL_EIS"), 22, kTol);  // |-10| + 12
     EXPECT_NEAR(h.F("TOTAL_ALLOWANCE"), 100, kTol);
-    EXPECT_NEAR(h.F("GROSS_WAGE"), 1100, kTol);     // 1000 + 100
-    EXPECT_NEAR(h.F("NETT_WAGE"), 1080, kTol);      // 1000 + 100 - 10 (CPFEMPEE) - 10 (EIS)
-    EXPECT_NEAR(h.F("CASHAMT"), 1080, kTol);        // BANKAMT and CHEQAMT 0
+    EXPECT_NEAR(h.F("GROSS_WAGE"), 1100, kTol);  // 1000 + 100
+    EXPECT_NEAR(h.F("NETT_WAGE"), 1080, kTol);   // 1000 + 100 - 10 (CPFEMPEE) - 10 (EIS)
+    EXPECT_NEAR(h.F("CASHAMT"), 1080, kTol);     // BANKAMT and CHEQAMT 0
     ASSERT_TRUE(h.Find({"E4", kPeriod, "2"}));
     EXPECT_NEAR(h.F("TOTAL_EIS"), -2, kTol);        // |-10| + -12: EREIS keeps its sign
     EXPECT_NEAR(h.F("TOTAL_ALLOWANCE"), 30, kTol);  // not 130: sums start again per cycle
     EXPECT_NEAR(h.F("TOTAL_DEDUCTION"), -20, kTol);
-    EXPECT_NEAR(h.F("GROSS_WAGE"), 530, kTol);      // 500 + 30
-    EXPECT_NEAR(h.F("NETT_WAGE"), 500, kTol);       // 500 + 30 - 20 - 10 (EIS)
+    EXPECT_NEAR(h.F("GROSS_WAGE"), 530, kTol);  // 500 + 30
+    EXPECT_NEAR(h.F("NETT_WAGE"), 500, kTol);   // 500 + 30 - 20 - 10 (EIS)
     EXPECT_NEAR(h.F("CASHAMT"), 500, kTol);
     EXPECT_EQ(std::count(form.Controls.Memo1.begin(), form.Controls.Memo1.end(),
                          "UpdateHTRXField emp_no :E4"),
@@ -249,8 +282,13 @@ TEST_F(CurrencyTest, MissingRateLeavesTheEmployeeUnconvertedInItsOwnCurrency) {
     Header("E2", "1", {{"BASIC", "1000.005"}, {"NETT_WAGE", "900"}, {"BANKAMT", "900"}});
     Allowance("E2", "1", {{"ALLW_DED_CODE", "TRANS"}, {"AMOUNT", "100"}});
     Insert(form.dbSource, "BANKTRX",
-           {{"EMPCODE", "E2"}, {"PERIOD", kPeriod}, {"CYCLE", "1"}, {"BANK_ID", "B1"},
-            {"CURR_CODE", "USD"}, {"BANK_AMT", "900"}, {"TRAN_AMT", "900"}});
+           {{"EMPCODE", "E2"},
+            {"PERIOD", kPeriod},
+            {"CYCLE", "1"},
+            {"BANK_ID", "B1"},
+            {"CURR_CODE", "USD"},
+            {"BANK_AMT", "900"},
+            {"TRAN_AMT", "900"}});
 
     ConvertCurrency(form);
 
@@ -282,7 +320,7 @@ TEST_F(CurrencyTest, MissingRateLeavesTheEmployeeUnconvertedInItsOwnCurrency) {
     EXPECT_EQ(emp.S("FCURR_CODE"), "MYR");
     EXPECT_EQ(emp.S("LOCAL_CURR_CODE"), "MYR");
     ASSERT_TRUE(emp.Find({"E2"}));
-    EXPECT_EQ(emp.S("FCURR_CODE"), "USD");        // its amounts are still in USD
+    EXPECT_EQ(emp.S("FCURR_CODE"), "USD");  // its amounts are still in USD
     EXPECT_EQ(emp.S("LOCAL_CURR_CODE"), "SGD");
 }
 
@@ -303,8 +341,12 @@ TEST_F(CurrencyTest, StopRequestLeavesTheRemainingEmployeesAndBankRows) {
         Employee(empNo, "MYR");
         Header(empNo, "1", {{"BASIC", "10.555"}});
         Insert(form.dbSource, "BANKTRX",
-               {{"EMPCODE", empNo}, {"PERIOD", kPeriod}, {"CYCLE", "1"}, {"BANK_ID", "B1"},
-                {"CURR_CODE", "MYR"}, {"BANK_AMT", "10"}});
+               {{"EMPCODE", empNo},
+                {"PERIOD", kPeriod},
+                {"CYCLE", "1"},
+                {"BANK_ID", "B1"},
+                {"CURR_CODE", "MYR"},
+                {"BANK_AMT", "10"}});
     }
     Insert(form.dbDest, "EXRATE",
            {{"CURR", "SGD"}, {"EXCODE", "MYR"}, {"PERIOD", kPeriod}, {"EX_RATE", "3.5"}});
@@ -329,7 +371,7 @@ TEST_F(CurrencyTest, StopRequestLeavesTheRemainingEmployeesAndBankRows) {
     ASSERT_TRUE(rates.Find({"SGD", "MYR", kPeriod}));
     EXPECT_DOUBLE_EQ(rates.F("EX_RATE"), 1.0);  // the rate reset still runs
     EXPECT_FALSE(form.FormMsg.Visible);
-    EXPECT_FALSE(form.FormMsg.StopRequested);   // cleared when the window closed
+    EXPECT_FALSE(form.FormMsg.StopRequested);  // cleared when the window closed
 }
 
 // The run log of an allowance row names the rate its amount was converted with: the employee's
@@ -350,7 +392,8 @@ TEST_F(CurrencyTest, AllowanceLogLineShowsTheRateThatWasApplied) {
     ASSERT_TRUE(aw.Find({"E1", kPeriod, "1", "TRANS"}));
     EXPECT_NEAR(aw.F("AMOUNT"), 308, kTol);  // 100 x 3.08
     // 100 x 4.445 = 444.5; 100 x 3.08 = 308; MYR 20 taken at 1.
-    EXPECT_TRUE(HasLogLine("employee# E1 FCURR_CODE SGD STDCURR MYR RATE 4.445 Local$ 444.5 FAMT : 100"));
+    EXPECT_TRUE(
+        HasLogLine("employee# E1 FCURR_CODE SGD STDCURR MYR RATE 4.445 Local$ 444.5 FAMT : 100"));
     EXPECT_TRUE(HasLogLine("employee# E1 FCURR_CODE SGD STDCURR MYR RATE 1 Local$ 20 FAMT : 20"));
     EXPECT_TRUE(HasLogLine("employee# E1 FCURR_CODE SGD STDCURR MYR RATE 3.08 Local$ 308 FAMT : "));
 }
@@ -363,8 +406,12 @@ TEST_F(CurrencyTest, EncryptedFreeTablesAreReadAndWritten) {
     Header("E1", "1", {{"BASIC", "100"}, {"BANKAMT", "1"}});
     Allowance("E1", "1", {{"ALLW_DED_CODE", "TRANS"}, {"AMOUNT", "10"}});
     Insert(form.dbSource, "BANKTRX",
-           {{"EMPCODE", "E1"}, {"PERIOD", kPeriod}, {"CYCLE", "1"}, {"BANK_ID", "B1"},
-            {"CURR_CODE", "SGD"}, {"BANK_AMT", "110"}});
+           {{"EMPCODE", "E1"},
+            {"PERIOD", kPeriod},
+            {"CYCLE", "1"},
+            {"BANK_ID", "B1"},
+            {"CURR_CODE", "SGD"},
+            {"BANK_AMT", "110"}});
     form.dbDest.Disconnect();
     form.dbSource.Disconnect();
     auto encrypt = [](const std::string& path, const std::string& table) {
@@ -378,9 +425,9 @@ TEST_F(CurrencyTest, EncryptedFreeTablesAreReadAndWritten) {
         t.EncryptTable();
         t.Close();
     };
-    for (const char* table : {"EMPLOYEE", "P_HTRX", "P_DTRXAW", "P_DTRXNH", "P_DTRXND",
-                              "P_DTRXAS", "P_DTRXSF", "P_DTRXOT", "P_DTRXRD", "P_DTRXLV",
-                              "YTDEMPL", "BANKTRX"}) {
+    for (const char* table :
+         {"EMPLOYEE", "P_HTRX", "P_DTRXAW", "P_DTRXNH", "P_DTRXND", "P_DTRXAS", "P_DTRXSF",
+          "P_DTRXOT", "P_DTRXRD", "P_DTRXLV", "YTDEMPL", "BANKTRX"}) {
         encrypt(m_destPath, table);
     }
     encrypt(m_srcPath, "BANKTRX");
@@ -426,9 +473,18 @@ TEST_F(PlainLayoutTest, WithoutSFieldsContributionsAreMultipliedAndWageBasesKept
     Employee("E3", "SGD");
     Rate("SGD", "2");
     Header("E3", "1",
-           {{"BASIC", "1000"}, {"CPFEMPEE", "-100"}, {"CPFEMPER", "-120"}, {"TOTAL_CPF", "230"},
-            {"CPF_WAGE", "1000"}, {"SCP_WAGE", "500"}, {"SOCSO_WAGE", "800"}, {"SOCSO", "-10"},
-            {"EIS", "-3"}, {"TOTAL_EIS", "6"}, {"SDF", "4"}, {"BANKAMT", "10"},
+           {{"BASIC", "1000"},
+            {"CPFEMPEE", "-100"},
+            {"CPFEMPER", "-120"},
+            {"TOTAL_CPF", "230"},
+            {"CPF_WAGE", "1000"},
+            {"SCP_WAGE", "500"},
+            {"SOCSO_WAGE", "800"},
+            {"SOCSO", "-10"},
+            {"EIS", "-3"},
+            {"TOTAL_EIS", "6"},
+            {"SDF", "4"},
+            {"BANKAMT", "10"},
             {"CHEQAMT", "40"}});
     Allowance("E3", "1", {{"ALLW_DED_CODE", "TRANS"}, {"AMOUNT", "100"}});
 
@@ -436,18 +492,18 @@ TEST_F(PlainLayoutTest, WithoutSFieldsContributionsAreMultipliedAndWageBasesKept
 
     Reader h = HeaderReader();
     ASSERT_TRUE(h.Find({"E3", kPeriod, "1"}));
-    EXPECT_NEAR(h.F("BASIC"), 2000, kTol);      // 1000 x 2
-    EXPECT_NEAR(h.F("CPFEMPEE"), -200, kTol);   // -100 x 2
+    EXPECT_NEAR(h.F("BASIC"), 2000, kTol);     // 1000 x 2
+    EXPECT_NEAR(h.F("CPFEMPEE"), -200, kTol);  // -100 x 2
     EXPECT_NEAR(h.F("CPFEMPER"), -240, kTol);
     EXPECT_NEAR(h.F("SOCSO"), -20, kTol);
     EXPECT_NEAR(h.F("EIS"), -6, kTol);
-    EXPECT_NEAR(h.F("TOTAL_EIS"), 12, kTol);    // an ordinary amount here: 6 x 2
+    EXPECT_NEAR(h.F("TOTAL_EIS"), 12, kTol);  // an ordinary amount here: 6 x 2
     EXPECT_NEAR(h.F("SDF"), 8, kTol);
-    EXPECT_NEAR(h.F("TOTAL_CPF"), 230, kTol);   // as copied
+    EXPECT_NEAR(h.F("TOTAL_CPF"), 230, kTol);  // as copied
     EXPECT_NEAR(h.F("CPF_WAGE"), 1000, kTol);
     EXPECT_NEAR(h.F("SCP_WAGE"), 500, kTol);
     EXPECT_NEAR(h.F("SOCSO_WAGE"), 800, kTol);
-    EXPECT_NEAR(h.F("CHEQAMT"), 40, kTol);      // BANKAMT takes the payment
+    EXPECT_NEAR(h.F("CHEQAMT"), 40, kTol);  // BANKAMT takes the payment
     // Allowance rows without a currency of their own are not converted: TRANS stays 100.
     EXPECT_NEAR(h.F("TOTAL_ALLOWANCE"), 100, kTol);
     EXPECT_NEAR(h.F("GROSS_WAGE"), 2100, kTol);  // 2000 + 100

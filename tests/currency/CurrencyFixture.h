@@ -130,8 +130,9 @@ protected:
     }
     void AllowanceCode(const std::string& code, const std::string& isTax,
                        const std::string& isAbsent = "") {
-        Insert(form.dbDest, "ALLOWNCE",
-               {{"ALLOW_CODE", code}, {"YEAR", "2024"}, {"IS_TAX", isTax}, {"IS_ABSENT", isAbsent}});
+        Insert(
+            form.dbDest, "ALLOWNCE",
+            {{"ALLOW_CODE", code}, {"YEAR", "2024"}, {"IS_TAX", isTax}, {"IS_ABSENT", isAbsent}});
     }
 
     Reader HeaderReader() { return Reader(form.dbDest, "P_HTRX", "EMPCODE;PERIOD;CYCLE;PAYDAY"); }

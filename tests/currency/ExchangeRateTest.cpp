@@ -44,7 +44,8 @@ TEST_F(ExchangeRateTest, RatesAreNotCarriedOverFromAnotherPeriod) {
     Rate("SGD", "3.4", "202402");
     OpenRates();
     EXPECT_FALSE(FindExchangeRate(form, "SGD", kPeriod, "MYR"));
-    EXPECT_TRUE(HasMessage("Undefined Exrate Table. Rate : 3.4STDCURR MYR CURR_CODE SGD PERIOD 202403"))
+    EXPECT_TRUE(
+        HasMessage("Undefined Exrate Table. Rate : 3.4STDCURR MYR CURR_CODE SGD PERIOD 202403"))
         << "the first row in key order is the current rate row of a freshly opened table";
 }
 
@@ -55,16 +56,18 @@ TEST_F(ExchangeRateTest, FailedLookupLeavesTheLastRowFoundCurrent) {
     ASSERT_TRUE(FindExchangeRate(form, "SGD", kPeriod, "MYR"));
     EXPECT_FALSE(FindExchangeRate(form, "USD", kPeriod, "MYR"));
     EXPECT_DOUBLE_EQ(CurrentRate(form), 3.5);
-    EXPECT_TRUE(HasMessage("Undefined Exrate Table. Rate : 3.5STDCURR MYR CURR_CODE USD PERIOD 202403"));
+    EXPECT_TRUE(
+        HasMessage("Undefined Exrate Table. Rate : 3.5STDCURR MYR CURR_CODE USD PERIOD 202403"));
 }
 
 TEST_F(ExchangeRateTest, BlankCurrencyIsReportedAndTheSearchStillRuns) {
     Rate("SGD", "3.5");
     OpenRates();
     EXPECT_FALSE(FindExchangeRate(form, "", kPeriod, "MYR"));
-    EXPECT_EQ(op.Messages, (std::vector<std::string>{
-                               "CURRENCY code IS BLANK!",
-                               "Undefined Exrate Table. Rate : 3.5STDCURR MYR CURR_CODE  PERIOD 202403"}));
+    EXPECT_EQ(op.Messages,
+              (std::vector<std::string>{
+                  "CURRENCY code IS BLANK!",
+                  "Undefined Exrate Table. Rate : 3.5STDCURR MYR CURR_CODE  PERIOD 202403"}));
 }
 
 TEST_F(ExchangeRateTest, BlankStandardAndTargetCodesAreReported) {
@@ -72,16 +75,18 @@ TEST_F(ExchangeRateTest, BlankStandardAndTargetCodesAreReported) {
     OpenRates();
     form.StdCurr = "";
     EXPECT_FALSE(FindExchangeRate(form, "SGD", kPeriod, ""));
-    EXPECT_EQ(op.Messages, (std::vector<std::string>{
-                               "STDCURR code IS BLANK!", "EXCODE code IS BLANK!",
-                               "Undefined Exrate Table. Rate : 3.5STDCURR  CURR_CODE SGD PERIOD 202403"}));
+    EXPECT_EQ(op.Messages,
+              (std::vector<std::string>{
+                  "STDCURR code IS BLANK!", "EXCODE code IS BLANK!",
+                  "Undefined Exrate Table. Rate : 3.5STDCURR  CURR_CODE SGD PERIOD 202403"}));
 }
 
 TEST_F(ExchangeRateTest, StandardCurrencyComparisonIsExact) {
     OpenRates();
     EXPECT_FALSE(FindExchangeRate(form, "myr", kPeriod, "MYR"));
     EXPECT_EQ(CountRows(form.dbSource, "EXRATE"), 0);
-    EXPECT_TRUE(HasMessage("Undefined Exrate Table. Rate : STDCURR MYR CURR_CODE myr PERIOD 202403"));
+    EXPECT_TRUE(
+        HasMessage("Undefined Exrate Table. Rate : STDCURR MYR CURR_CODE myr PERIOD 202403"));
 }
 
 TEST(IsNonTaxableCreditTest, CreditCodesWithBlankOrZeroTaxMarkOnly) {

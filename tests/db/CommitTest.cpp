@@ -12,9 +12,7 @@ namespace {
 
 class CommitTest : public DbTest {
 protected:
-    void SetUp() override {
-        MakeFreePeople(Table, true, "EMPCODE;PERIOD;CYCLE");
-    }
+    void SetUp() override { MakeFreePeople(Table, true, "EMPCODE;PERIOD;CYCLE"); }
     // Rows as another program sees them (its own connection to the file).
     int CommittedRows() { return CommittedRowsIn(Dir.Str() + "/PEOPLE.ADT", "PEOPLE"); }
     TDbTable Table{"t"};
@@ -99,7 +97,8 @@ protected:
         fill.SetConnection(&Conn);
         fill.SQL().Add("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
                        std::to_string(rows) +
-                       ") INSERT INTO PEOPLE (EMPCODE, PERIOD, CYCLE, SEQ) SELECT 'F', '202401', '1', i FROM n");
+                       ") INSERT INTO PEOPLE (EMPCODE, PERIOD, CYCLE, SEQ) SELECT 'F', '202401', "
+                       "'1', i FROM n");
         fill.ExecSQL();
     }
 };

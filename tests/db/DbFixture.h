@@ -15,16 +15,12 @@ inline db::TTableDef PeopleTable(const std::string& name = "PEOPLE") {
     using db::TFieldType;
     db::TTableDef def;
     def.Name = name;
-    def.Fields = {{"EMPCODE", TFieldType::ftString, 12, ""},
-                  {"PERIOD", TFieldType::ftString, 6, ""},
-                  {"CYCLE", TFieldType::ftString, 1, ""},
-                  {"SEQ", TFieldType::ftInteger, 0, ""},
-                  {"AMOUNT", TFieldType::ftCurrency, 0, ""},
-                  {"RATE", TFieldType::ftFloat, 0, ""},
-                  {"HIRED", TFieldType::ftDate, 0, ""},
-                  {"NOTE", TFieldType::ftMemo, 0, ""}};
-    def.Indexes = {{"EPC", {"EMPCODE", "PERIOD", "CYCLE"}, false},
-                   {"PERIOD", {"PERIOD"}, false}};
+    def.Fields = {
+        {"EMPCODE", TFieldType::ftString, 12, ""}, {"PERIOD", TFieldType::ftString, 6, ""},
+        {"CYCLE", TFieldType::ftString, 1, ""},    {"SEQ", TFieldType::ftInteger, 0, ""},
+        {"AMOUNT", TFieldType::ftCurrency, 0, ""}, {"RATE", TFieldType::ftFloat, 0, ""},
+        {"HIRED", TFieldType::ftDate, 0, ""},      {"NOTE", TFieldType::ftMemo, 0, ""}};
+    def.Indexes = {{"EPC", {"EMPCODE", "PERIOD", "CYCLE"}, false}, {"PERIOD", {"PERIOD"}, false}};
     return def;
 }
 

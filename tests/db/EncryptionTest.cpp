@@ -22,7 +22,8 @@ protected:
         t.SetConnection(&Conn);
         t.SetTableName("PEOPLE");
         t.Open();
-        for (int i = 1; i <= 50; ++i) AddRow(t, "E" + std::to_string(i % 7), "202401", "1", i, i * 1.25);
+        for (int i = 1; i <= 50; ++i)
+            AddRow(t, "E" + std::to_string(i % 7), "202401", "1", i, i * 1.25);
     }
     std::string File() const { return Dir.Str() + "/PEOPLE.ADT"; }
 

@@ -7,14 +7,14 @@
 #include <sqlcipher/sqlite3.h>
 
 #include <fcntl.h>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <random>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
 
 using namespace peltorn;
 using namespace peltorn::test;
@@ -44,7 +44,8 @@ int InChild(const std::function<int(std::string&)>& body, std::string& message) 
     char buf[4096];
     ssize_t n;
     message.clear();
-    while ((n = ::read(pipeFds[0], buf, sizeof buf)) > 0) message.append(buf, static_cast<std::size_t>(n));
+    while ((n = ::read(pipeFds[0], buf, sizeof buf)) > 0)
+        message.append(buf, static_cast<std::size_t>(n));
     ::close(pipeFds[0]);
     int status = 0;
     ::waitpid(pid, &status, 0);
@@ -55,7 +56,9 @@ int InChild(const std::function<int(std::string&)>& body, std::string& message) 
 // "trap '' XFSZ; ulimit -f N").
 void LimitFileSize(rlim_t limitBytes) {
     ::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit rl {limitBytes, limitBytes};
+    struct rlimit rl {
+        limitBytes, limitBytes
+    };
     ::setrlimit(RLIMIT_FSIZE, &rl);
 }
 
@@ -64,8 +67,10 @@ constexpr int kWriteRefused = 10;
 class WriteFailureTest : public DbTest, public ::testing::WithParamInterface<bool> {
 protected:
     void SetUp() override {
-        if (GetParam()) MakeDictionary();
-        else MakeFree();
+        if (GetParam())
+            MakeDictionary();
+        else
+            MakeFree();
         db::CreateTable(Conn, PeopleTable());
         Conn.Disconnect();
     }
@@ -136,8 +141,10 @@ class SharedFileTest : public DbTest, public ::testing::WithParamInterface<bool>
 // the other program would take the file for unused when it closes, delete the live journal
 // files, and the records committed afterwards would be lost.
 TEST_P(SharedFileTest, AnotherProgramOpeningAndClosingTheTableLosesNothing) {
-    if (GetParam()) MakeDictionary();
-    else MakeFree();
+    if (GetParam())
+        MakeDictionary();
+    else
+        MakeFree();
     db::CreateTable(Conn, PeopleTable());
     const std::string file = GetParam() ? Dir.Str() + "/DATA.ADD" : Dir.Str() + "/PEOPLE.ADT";
     TDbTable writer("writer");
@@ -172,8 +179,10 @@ TEST_P(SharedFileTest, AnotherProgramOpeningAndClosingTheTableLosesNothing) {
 
 // Exclusive use still conflicts between datasets of one process and with another process.
 TEST_P(SharedFileTest, ExclusiveUseStillConflictsWithOtherDatasetsAndProcesses) {
-    if (GetParam()) MakeDictionary();
-    else MakeFree();
+    if (GetParam())
+        MakeDictionary();
+    else
+        MakeFree();
     db::CreateTable(Conn, PeopleTable());
     TDbTable first("first");
     first.SetConnection(&Conn);
@@ -299,12 +308,10 @@ TEST_F(DamagedFileTest, ReadOnlyFileAndFolderSaySo) {
     std::filesystem::permissions(File(), std::filesystem::perms::owner_read |
                                              std::filesystem::perms::group_read |
                                              std::filesystem::perms::others_read);
-    std::filesystem::permissions(Dir.Path(), std::filesystem::perms::owner_read |
-                                                 std::filesystem::perms::owner_exec |
-                                                 std::filesystem::perms::group_read |
-                                                 std::filesystem::perms::group_exec |
-                                                 std::filesystem::perms::others_read |
-                                                 std::filesystem::perms::others_exec);
+    std::filesystem::permissions(
+        Dir.Path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec |
+                        std::filesystem::perms::group_read | std::filesystem::perms::group_exec |
+                        std::filesystem::perms::others_read | std::filesystem::perms::others_exec);
     std::filesystem::permissions(Dir.Path().parent_path(), std::filesystem::perms::others_exec,
                                  std::filesystem::perm_options::add);
     std::string message;
@@ -347,14 +354,14 @@ TEST_F(DamagedFileTest, ReadOnlyFileAndFolderSaySo) {
 
 class NullKeyTest : public DbTest {
 protected:
-    void SetUp() override {
-        MakeFreePeople(Table, true, "EMPCODE;PERIOD;CYCLE");
-    }
+    void SetUp() override { MakeFreePeople(Table, true, "EMPCODE;PERIOD;CYCLE"); }
     // A row written by another program, whose character key fields are null.
     void PutNulls(const std::string& emp, const char* period, const char* cycle, int seq) {
         db::TDbQuery q("q");
         q.SetConnection(&Conn);
-        auto lit = [](const char* v) { return v ? "'" + std::string(v) + "'" : std::string("NULL"); };
+        auto lit = [](const char* v) {
+            return v ? "'" + std::string(v) + "'" : std::string("NULL");
+        };
         q.SQL().Add("INSERT INTO PEOPLE (EMPCODE, PERIOD, CYCLE, SEQ) VALUES ('" + emp + "', " +
                     lit(period) + ", " + lit(cycle) + ", " + std::to_string(seq) + ")");
         q.ExecSQL();
@@ -382,8 +389,10 @@ TEST_F(NullKeyTest, PriorVisitsRecordsThatAreNullInALaterKeyField) {
     PutNulls("A", "202401", nullptr, 3);
     PutNulls("B", nullptr, nullptr, 4);
     std::vector<int> forward, backward;
-    for (Table.First(); !Table.Eof(); Table.Next()) forward.push_back(Table.FieldByName("SEQ").AsInteger());
-    for (Table.Last(); !Table.Bof(); Table.Prior()) backward.push_back(Table.FieldByName("SEQ").AsInteger());
+    for (Table.First(); !Table.Eof(); Table.Next())
+        forward.push_back(Table.FieldByName("SEQ").AsInteger());
+    for (Table.Last(); !Table.Bof(); Table.Prior())
+        backward.push_back(Table.FieldByName("SEQ").AsInteger());
     EXPECT_EQ(forward, (std::vector<int>{2, 3, 1, 4}));
     EXPECT_EQ(backward, (std::vector<int>{4, 1, 3, 2}));
 }

@@ -25,21 +25,26 @@ protected:
     bool Dictionary() const { return GetParam(); }
 
     void SetUp() override {
-        if (Dictionary()) MakeDictionary();
-        else MakeFree();
-        db::CreateTable(Conn, Def("P_HTRX", {{"EMPCODE", TFieldType::ftString, 12, ""},
-                                             {"PERIOD", TFieldType::ftString, 6, ""},
-                                             {"CYCLE", TFieldType::ftString, 1, ""},
-                                             {"NETT_WAGE", TFieldType::ftCurrency, 0, ""}},
+        if (Dictionary())
+            MakeDictionary();
+        else
+            MakeFree();
+        db::CreateTable(Conn, Def("P_HTRX",
+                                  {{"EMPCODE", TFieldType::ftString, 12, ""},
+                                   {"PERIOD", TFieldType::ftString, 6, ""},
+                                   {"CYCLE", TFieldType::ftString, 1, ""},
+                                   {"NETT_WAGE", TFieldType::ftCurrency, 0, ""}},
                                   {{"EPC", {"EMPCODE", "PERIOD", "CYCLE"}, false}}));
-        db::CreateTable(Conn, Def("EMPLOYEE", {{"EMP_NO", TFieldType::ftString, 12, ""},
-                                               {"FCURR_CODE", TFieldType::ftString, 8, ""},
-                                               {"LOCAL_CURR_CODE", TFieldType::ftString, 8, ""}},
+        db::CreateTable(Conn, Def("EMPLOYEE",
+                                  {{"EMP_NO", TFieldType::ftString, 12, ""},
+                                   {"FCURR_CODE", TFieldType::ftString, 8, ""},
+                                   {"LOCAL_CURR_CODE", TFieldType::ftString, 8, ""}},
                                   {{"EMP_NO", {"EMP_NO"}, false}}));
-        db::CreateTable(Conn, Def("EMP_BNK", {{"EMP_CODE", TFieldType::ftString, 12, ""},
-                                              {"BANK_ID", TFieldType::ftString, 8, ""},
-                                              {"BANK_AC_NO", TFieldType::ftString, 20, ""},
-                                              {"TRXID", TFieldType::ftAutoInc, 0, ""}},
+        db::CreateTable(Conn, Def("EMP_BNK",
+                                  {{"EMP_CODE", TFieldType::ftString, 12, ""},
+                                   {"BANK_ID", TFieldType::ftString, 8, ""},
+                                   {"BANK_AC_NO", TFieldType::ftString, 20, ""},
+                                   {"TRXID", TFieldType::ftAutoInc, 0, ""}},
                                   {{"KEY", {"EMP_CODE", "BANK_ID", "BANK_AC_NO"}, false},
                                    {"TRXID", {"TRXID"}, false}}));
         db::CreateTable(Conn, Def("BANKTRX", {{"EMPCODE", TFieldType::ftString, 12, ""},
@@ -53,21 +58,26 @@ protected:
                                              {"EX_RATE", TFieldType::ftFloat, 0, ""}}));
         db::CreateTable(Conn, Def("COSTCTR", {{"EMPCODE", TFieldType::ftString, 12, ""},
                                               {"PERIOD", TFieldType::ftString, 6, ""}}));
-        db::CreateTable(Conn, Def("MEDICAL", {{"EMPCODE", TFieldType::ftString, 12, ""},
-                                              {"PERIOD_TO_TRANSFER", TFieldType::ftString, 6, ""}}));
+        db::CreateTable(Conn,
+                        Def("MEDICAL", {{"EMPCODE", TFieldType::ftString, 12, ""},
+                                        {"PERIOD_TO_TRANSFER", TFieldType::ftString, 6, ""}}));
 
-        Exec("INSERT INTO P_HTRX VALUES ('E1','202403','1',100),('E1','202403','S',5),"
-             "('E2','202403','1',200),('E1','202402','1',90)");
-        Exec("INSERT INTO EMPLOYEE VALUES ('E1','SGD','SGD'),('E2','MYR','MYR'),('E3','USD','USD')");
+        Exec(
+            "INSERT INTO P_HTRX VALUES ('E1','202403','1',100),('E1','202403','S',5),"
+            "('E2','202403','1',200),('E1','202402','1',90)");
+        Exec(
+            "INSERT INTO EMPLOYEE VALUES ('E1','SGD','SGD'),('E2','MYR','MYR'),('E3','USD','USD')");
         Exec("INSERT INTO EMP_BNK VALUES ('E1','B1','111',7),('E2','B2','222',9)");
-        Exec("INSERT INTO BANKTRX VALUES ('E1','202403','1','TT',50),('E1','202403','1','B1',50),"
-             "('E1','202403','2','B1',1)");
+        Exec(
+            "INSERT INTO BANKTRX VALUES ('E1','202403','1','TT',50),('E1','202403','1','B1',50),"
+            "('E1','202403','2','B1',1)");
         Exec("INSERT INTO EXRATE VALUES ('SGD','MYR','202403',3.1),('USD','MYR','202403',4.4)");
         Exec("INSERT INTO COSTCTR VALUES ('E1','200612'),('E1','200701'),('E1','202403')");
         Exec("INSERT INTO MEDICAL VALUES ('E1','202403'),('E2','999999')");
     }
 
-    int Exec(const std::string& sql, const std::vector<std::pair<std::string, std::string>>& params = {}) {
+    int Exec(const std::string& sql,
+             const std::vector<std::pair<std::string, std::string>>& params = {}) {
         TDbQuery q("exec");
         q.SetConnection(&Conn);
         q.SQL().Add(sql);
@@ -89,7 +99,9 @@ TEST_P(StatementsTest, ClearingStatementsKeepTheirMeaning) {
     EXPECT_EQ(Exec("DELETE FROM \"COSTCTR\"  "), 3);
     EXPECT_EQ(Count("COSTCTR"), 0);
     // Period statement without and with the special cycle kept.
-    EXPECT_EQ(Exec("DELETE FROM \"P_HTRX\" WHERE PERIOD=:PERIOD AND CYCLE<>'S' ", {{"PERIOD", "202403"}}), 2);
+    EXPECT_EQ(
+        Exec("DELETE FROM \"P_HTRX\" WHERE PERIOD=:PERIOD AND CYCLE<>'S' ", {{"PERIOD", "202403"}}),
+        2);
     EXPECT_EQ(Count("P_HTRX", "CYCLE='S'"), 1);
     EXPECT_EQ(Exec("DELETE FROM \"P_HTRX\" WHERE PERIOD=:PERIOD ", {{"PERIOD", "202403"}}), 1);
     EXPECT_EQ(Count("P_HTRX"), 1);  // 202402 stays
@@ -100,7 +112,8 @@ TEST_P(StatementsTest, TrxidRepairMakesAutoIncrementAPlainIntegerKeepingValuesAn
     ASSERT_EQ(before.FindField("TRXID")->Type, TFieldType::ftAutoInc);
     if (Dictionary()) {
         Conn.ExecuteStatement(
-            "IF EXISTS (SELECT * FROM SYSTEM.COLUMNS WHERE PARENT = 'EMP_BNK' and Name = 'TRXID' AND "
+            "IF EXISTS (SELECT * FROM SYSTEM.COLUMNS WHERE PARENT = 'EMP_BNK' and Name = 'TRXID' "
+            "AND "
             "Field_Type=15 ) THEN ALTER TABLE EMP_BNK ALTER COLUMN TRXID TRXID INTEGER;  END IF ");
     } else {
         TDbQuery q("sql");
@@ -116,7 +129,8 @@ TEST_P(StatementsTest, TrxidRepairMakesAutoIncrementAPlainIntegerKeepingValuesAn
     auto after = db::ReadTableDef(Conn, "EMP_BNK");
     EXPECT_EQ(after.FindField("TRXID")->Type, TFieldType::ftInteger);
     ASSERT_EQ(after.Indexes.size(), 2u);
-    EXPECT_EQ(after.Indexes[0].Fields, (std::vector<std::string>{"EMP_CODE", "BANK_ID", "BANK_AC_NO"}));
+    EXPECT_EQ(after.Indexes[0].Fields,
+              (std::vector<std::string>{"EMP_CODE", "BANK_ID", "BANK_AC_NO"}));
     TDbTable t("t");
     t.SetConnection(&Conn);
     t.SetTableName("EMP_BNK");
@@ -126,11 +140,12 @@ TEST_P(StatementsTest, TrxidRepairMakesAutoIncrementAPlainIntegerKeepingValuesAn
     EXPECT_EQ(t.FieldByName("TRXID").AsInteger(), 9);
     // A second repair finds nothing to do.
     if (Dictionary()) {
-        EXPECT_EQ(Conn.ExecuteStatement(
-                      "IF EXISTS (SELECT * FROM SYSTEM.COLUMNS WHERE PARENT = 'EMP_BNK' and Name = "
-                      "'TRXID' AND Field_Type=15 ) THEN ALTER TABLE EMP_BNK ALTER COLUMN TRXID TRXID "
-                      "INTEGER;  END IF "),
-                  0);
+        EXPECT_EQ(
+            Conn.ExecuteStatement(
+                "IF EXISTS (SELECT * FROM SYSTEM.COLUMNS WHERE PARENT = 'EMP_BNK' and Name = "
+                "'TRXID' AND Field_Type=15 ) THEN ALTER TABLE EMP_BNK ALTER COLUMN TRXID TRXID "
+                "INTEGER;  END IF "),
+            0);
     }
 }
 
@@ -175,8 +190,9 @@ TEST_P(StatementsTest, TransferSelectionsOfTheCopy) {
 TEST_P(StatementsTest, CurrencyStatements) {
     TDbQuery sel("sel");
     sel.SetConnection(&Conn);
-    sel.SQL().Add("SELECT EMPLOYEE.EMP_NO,FCURR_CODE FROM P_HTRX,EMPLOYEE WHERE PERIOD = :PERIOD AND "
-                  "EMPLOYEE.EMP_NO=P_HTRX.EMPCODE");
+    sel.SQL().Add(
+        "SELECT EMPLOYEE.EMP_NO,FCURR_CODE FROM P_HTRX,EMPLOYEE WHERE PERIOD = :PERIOD AND "
+        "EMPLOYEE.EMP_NO=P_HTRX.EMPCODE");
     sel.SQL().Add("GROUP BY EMPLOYEE.EMP_NO,FCURR_CODE ");
     sel.SQL().Add("ORDER BY EMPLOYEE.EMP_NO,FCURR_CODE ");
     sel.ParamByName("period").SetAsString("202403");
@@ -203,7 +219,8 @@ TEST_P(StatementsTest, CurrencyStatements) {
 
     TDbQuery bank("bank");
     bank.SetConnection(&Conn);
-    bank.SQL().Add("SELECT * FROM BANKTRX WHERE CYCLE = :CYCLE AND PERIOD=:PERIOD AND EMPCODE=:EMPCODE ");
+    bank.SQL().Add(
+        "SELECT * FROM BANKTRX WHERE CYCLE = :CYCLE AND PERIOD=:PERIOD AND EMPCODE=:EMPCODE ");
     bank.ParamByName("EMPCODE").SetAsString("E1");
     bank.ParamByName("PERIOD").SetAsString("202403");
     bank.ParamByName("CYCLE").SetAsString("1");
@@ -252,7 +269,8 @@ TEST_P(StatementsTest, ConnectionRules) {
         Conn.SetConnectPath("/elsewhere");
         FAIL();
     } catch (const db::EDbConnectionError& e) {
-        EXPECT_STREQ(e.what(), "The TDbConnection.ConnectPath may not be changed when IsConnected is TRUE");
+        EXPECT_STREQ(e.what(),
+                     "The TDbConnection.ConnectPath may not be changed when IsConnected is TRUE");
     }
     TDbTable t("t");
     t.SetConnection(&Conn);
@@ -275,7 +293,8 @@ TEST(ConnectionTest, PathRulesAndRefusals) {
         c.Connect();
         FAIL();
     } catch (const db::EDbConnectionError& e) {
-        EXPECT_STREQ(e.what(), "Must specify connection string before getting a server connection.");
+        EXPECT_STREQ(e.what(),
+                     "Must specify connection string before getting a server connection.");
     }
     c.SetConnectPath("C:\\PAY\\COMPANY\\#GRP\\#grp.add");
     EXPECT_TRUE(c.IsDictionaryConn());

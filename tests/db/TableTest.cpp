@@ -13,8 +13,10 @@ namespace {
 class TableTest : public DbTest, public ::testing::WithParamInterface<bool> {
 protected:
     void SetUp() override {
-        if (GetParam()) MakeDictionary();
-        else MakeFree();
+        if (GetParam())
+            MakeDictionary();
+        else
+            MakeFree();
         db::CreateTable(Conn, PeopleTable());
         Table.SetConnection(&Conn);
         Table.SetTableName("PEOPLE");
@@ -27,7 +29,7 @@ TEST_P(TableTest, WalksInIndexOrderWithRowidBreakingTies) {
     AddRow(Table, "E2", "202401", "1", 1);
     AddRow(Table, "E1", "202402", "1", 2);
     AddRow(Table, "E1", "202401", "1", 3);
-    AddRow(Table, "E1", "202401", "1", 4);  // duplicate key of 3
+    AddRow(Table, "E1", "202401", "1", 4);                   // duplicate key of 3
     EXPECT_EQ(Seqs(Table), (std::vector<int>{1, 2, 3, 4}));  // natural order
     Table.SetIndexFieldNames("EMPCODE;PERIOD;CYCLE");
     EXPECT_EQ(Seqs(Table), (std::vector<int>{3, 4, 2, 1}));
@@ -63,7 +65,7 @@ TEST_P(TableTest, FindKeyMatchesLeadingFieldsAndStaysWhenNotFound) {
     EXPECT_EQ(Table.FieldByName("SEQ").AsInteger(), 3);
     EXPECT_FALSE(Table.FindKey({"E1", "202403"}));
     EXPECT_EQ(Table.FieldByName("SEQ").AsInteger(), 3);  // the cursor stays
-    EXPECT_FALSE(Table.FindKey({"e2"}));                  // exact, with case
+    EXPECT_FALSE(Table.FindKey({"e2"}));                 // exact, with case
     EXPECT_TRUE(Table.FindKey({"E1", "202401", "1"}));
     EXPECT_EQ(Table.FieldByName("SEQ").AsInteger(), 1);
     // Trailing blanks of a key value do not count, as character fields do not keep them.
@@ -77,8 +79,9 @@ TEST_P(TableTest, FindKeyErrorsWithoutIndexAndWithTooManyValues) {
         Table.FindKey({"E1"});
         FAIL() << "no error";
     } catch (const db::EDbDatasetError& e) {
-        EXPECT_STREQ(e.what(),
-                     "An index must be active to perform this operation. Set the IndexName property.");
+        EXPECT_STREQ(
+            e.what(),
+            "An index must be active to perform this operation. Set the IndexName property.");
     }
     Table.SetIndexFieldNames("EMPCODE;PERIOD");  // leading fields of the index EPC
     try {
@@ -108,7 +111,9 @@ TEST_P(TableTest, FilterIsSeenByNavigationCountAndFindKey) {
     AddRow(Table, "#A", "202401", "1", 1);
     AddRow(Table, "B", "202401", "1", 2);
     AddRow(Table, "#C", "202401", "1", 3);
-    Table.OnFilterRecord = [](TDbTable& t) { return t.FieldByName("EMPCODE").AsString()[0] == '#'; };
+    Table.OnFilterRecord = [](TDbTable& t) {
+        return t.FieldByName("EMPCODE").AsString()[0] == '#';
+    };
     Table.SetFiltered(true);
     EXPECT_EQ(Seqs(Table), (std::vector<int>{1, 3}));
     EXPECT_EQ(Table.RecordCount(), 2);
@@ -126,7 +131,8 @@ TEST_P(TableTest, FilterIsSeenByNavigationCountAndFindKey) {
 TEST_P(TableTest, MasterLinkRestrictsDetailAndFollowsMasterMoves) {
     db::TTableDef groups;
     groups.Name = "GROUPS";
-    groups.Fields = {{"NO", db::TFieldType::ftInteger, 0, ""}, {"CODE", db::TFieldType::ftString, 8, ""}};
+    groups.Fields = {{"NO", db::TFieldType::ftInteger, 0, ""},
+                     {"CODE", db::TFieldType::ftString, 8, ""}};
     groups.Indexes = {{"NO", {"NO"}, true}};
     db::CreateTable(Conn, groups);
     db::TTableDef sources = groups;
@@ -162,7 +168,8 @@ TEST_P(TableTest, MasterLinkRestrictsDetailAndFollowsMasterMoves) {
 
     master.First();
     std::vector<std::string> seen;
-    for (detail.First(); !detail.Eof(); detail.Next()) seen.push_back(detail.FieldByName("CODE").AsString());
+    for (detail.First(); !detail.Eof(); detail.Next())
+        seen.push_back(detail.FieldByName("CODE").AsString());
     EXPECT_EQ(seen, (std::vector<std::string>{"A", "B"}));
     EXPECT_EQ(detail.RecordCount(), 2);
     EXPECT_FALSE(detail.FindKey({"2", "C"}));  // another group's row is not visible
@@ -175,7 +182,8 @@ TEST_P(TableTest, MasterLinkRestrictsDetailAndFollowsMasterMoves) {
 TEST_P(TableTest, PostUpdatesInPlaceAndKeyViolationLeavesRecordInEditing) {
     db::TTableDef def;
     def.Name = "UNIQ";
-    def.Fields = {{"NO", db::TFieldType::ftInteger, 0, ""}, {"NAME", db::TFieldType::ftString, 10, ""}};
+    def.Fields = {{"NO", db::TFieldType::ftInteger, 0, ""},
+                  {"NAME", db::TFieldType::ftString, 10, ""}};
     def.Indexes = {{"NO", {"NO"}, true}};
     db::CreateTable(Conn, def);
     TDbTable t("t");
@@ -250,7 +258,7 @@ TEST_P(TableTest, NullAndTypeRoundTrips) {
     EXPECT_THROW(Table.FieldByName("SEQ").SetAsString("abc"), db::EDbDatasetError);
     EXPECT_THROW(Table.FieldByName("HIRED").SetAsString("31/02/2024"), db::EDbDatasetError);
     Table.FieldByName("EMPCODE").SetAsString("ABCDEFGHIJKLMNOP");  // cut to 12
-    Table.FieldByName("HIRED").SetAsDateTime(0);  // the zero date is null
+    Table.FieldByName("HIRED").SetAsDateTime(0);                   // the zero date is null
     Table.Post();
     EXPECT_EQ(Table.FieldByName("EMPCODE").AsString(), "ABCDEFGHIJKL");
     EXPECT_TRUE(Table.FieldByName("HIRED").IsNull());
@@ -300,8 +308,12 @@ TEST_P(TableTest, ExclusiveOpenRefusedWhileAnotherDatasetHoldsTheTable) {
 
 TEST_P(TableTest, BeforeAndAfterOpenHandlersRunInOrder) {
     std::vector<std::string> calls;
-    Table.BeforeOpen = [&](db::TDataSet& d) { calls.push_back(d.Active() ? "before-open" : "before"); };
-    Table.AfterOpen = [&](db::TDataSet& d) { calls.push_back(d.Active() ? "after" : "after-closed"); };
+    Table.BeforeOpen = [&](db::TDataSet& d) {
+        calls.push_back(d.Active() ? "before-open" : "before");
+    };
+    Table.AfterOpen = [&](db::TDataSet& d) {
+        calls.push_back(d.Active() ? "after" : "after-closed");
+    };
     Table.Open();
     EXPECT_EQ(calls, (std::vector<std::string>{"before", "after"}));
 }
@@ -376,7 +388,8 @@ TEST_F(CursorEdgeTest, NullKeysSortFirstAndAreWalkedOnceEach) {
     EXPECT_EQ(Seqs(Table), (std::vector<int>{2, 4, 3, 1}));
     // Backwards as well.
     std::vector<int> back;
-    for (Table.Last(); !Table.Bof(); Table.Prior()) back.push_back(Table.FieldByName("SEQ").AsInteger());
+    for (Table.Last(); !Table.Bof(); Table.Prior())
+        back.push_back(Table.FieldByName("SEQ").AsInteger());
     EXPECT_EQ(back, (std::vector<int>{1, 3, 4, 2}));
 }
 
@@ -410,7 +423,8 @@ TEST_F(CursorEdgeTest, IndexByNameTakesAllItsFieldsAsKey) {
 TEST_F(CursorEdgeTest, AutoIncrementIsNumberedWhenLeftEmpty) {
     db::TTableDef def;
     def.Name = "BNK";
-    def.Fields = {{"NAME", db::TFieldType::ftString, 8, ""}, {"TRXID", db::TFieldType::ftAutoInc, 0, ""}};
+    def.Fields = {{"NAME", db::TFieldType::ftString, 8, ""},
+                  {"TRXID", db::TFieldType::ftAutoInc, 0, ""}};
     db::CreateTable(Conn, def);
     TDbTable t("t");
     t.SetConnection(&Conn);

@@ -65,12 +65,14 @@ TEST(CurrencyLimits, TextOfEveryUnitsValueAndSumsBeyondTheRange) {
 }
 
 TEST(CutToWidthTest, NeverSplitsACharacter) {
-    const std::string word = "Gr\xC3\xBC\xC3\x9F" "e";  // G r ü(2 bytes) ß(2) e
+    const std::string word =
+        "Gr\xC3\xBC\xC3\x9F"
+        "e";  // G r ü(2 bytes) ß(2) e
     EXPECT_EQ(db::CutToWidth(word, 3), "Gr");
     EXPECT_EQ(db::CutToWidth(word, 4), "Gr\xC3\xBC");
     EXPECT_EQ(db::CutToWidth(word, 5), "Gr\xC3\xBC");
     EXPECT_EQ(db::CutToWidth(word, 7), word);
-    EXPECT_EQ(db::CutToWidth("a\xE2\x82\xAC", 3), "a");                             // € has 3
+    EXPECT_EQ(db::CutToWidth("a\xE2\x82\xAC", 3), "a");  // € has 3
     EXPECT_EQ(db::CutToWidth("\xF0\x9F\x98\x80\xF0\x9F\x98\x80", 7), "\xF0\x9F\x98\x80");  // 4
     // Text that is not UTF-8 (a single-byte code page) is cut at the width.
     EXPECT_EQ(db::CutToWidth("ab\xA9\xA9\xA9\xA9", 4), "ab\xA9\xA9");
@@ -114,11 +116,13 @@ TEST_F(ValueLimits, ValuesBeyondTheFieldTypesAreNamedWhenReadAndShownAsStoredTex
     q.SetConnection(&Conn);
     q.SQL().Add("SELECT SEQ, SEQ * 2 AS TWICE FROM PEOPLE");
     q.Open();
-    EXPECT_EQ(DatasetError([&] { q.FieldByName("SEQ").AsInteger(); }).rfind(
-                  "field SEQ of table PEOPLE: 5000000000 is outside", 0),
+    EXPECT_EQ(DatasetError([&] {
+                  q.FieldByName("SEQ").AsInteger();
+              }).rfind("field SEQ of table PEOPLE: 5000000000 is outside", 0),
               0u);
-    EXPECT_EQ(DatasetError([&] { q.FieldByName("TWICE").AsInteger(); }).rfind(
-                  "field TWICE: 10000000000 is outside", 0),
+    EXPECT_EQ(DatasetError([&] {
+                  q.FieldByName("TWICE").AsInteger();
+              }).rfind("field TWICE: 10000000000 is outside", 0),
               0u);
     q.Close();
 
@@ -165,7 +169,8 @@ TEST_F(ValueLimits, CharacterFieldIsCutAtACharacterBoundary) {
     Table.Edit();
     // EMPCODE is 12 bytes wide: eleven letters and a two-byte letter do not fit, ten and it do.
     Table.FieldByName("EMPCODE").SetAsString("ABCDEFGHIJK\xC3\xA9");
-    Table.FieldByName("PERIOD").SetAsString("20\xE2\x82\xAC\xE2\x82\xAC");  // 6 wide: 20€ and a cut €
+    Table.FieldByName("PERIOD").SetAsString(
+        "20\xE2\x82\xAC\xE2\x82\xAC");  // 6 wide: 20€ and a cut €
     Table.Post();
     EXPECT_EQ(Table.FieldByName("EMPCODE").AsString(), "ABCDEFGHIJK");
     EXPECT_EQ(Table.FieldByName("PERIOD").AsString(), "20\xE2\x82\xAC");

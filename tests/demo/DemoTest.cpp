@@ -92,8 +92,12 @@ protected:
 
     static fs::path Dir() { return s_dir->Path(); }
     static fs::path FreeSource(const std::string& code) { return Dir() / "COMPANY" / code; }
-    static fs::path DictionarySource() { return Dir() / "dictionary-layout" / "COMPANY" / "CO03" / "CO03.ADD"; }
-    static std::vector<fs::path> Sources() { return {FreeSource("CO01"), FreeSource("CO02"), DictionarySource()}; }
+    static fs::path DictionarySource() {
+        return Dir() / "dictionary-layout" / "COMPANY" / "CO03" / "CO03.ADD";
+    }
+    static std::vector<fs::path> Sources() {
+        return {FreeSource("CO01"), FreeSource("CO02"), DictionarySource()};
+    }
     static std::vector<fs::path> Destinations() {
         return {Dir() / "COMPANY" / "#GRP1", Dir() / "COMPANY" / "#GRP2",
                 Dir() / "dictionary-layout" / "COMPANY" / "#GRPD" / "#GRPD.ADD"};
@@ -140,7 +144,8 @@ TEST_F(DemoInstallationTest, PeriodTablesOfFreeTableSourcesAreEncryptedAndTheOth
                                              "P_DTRXND", "P_DTRXSF", "P_DTRXLV", "P_DTRXOT",
                                              "P_DTRXRD", "YTDEMPL",  "BANKTRX"};
     // The merge reads these without a password, so they must stay plain.
-    const std::vector<std::string> plain = {"EMPLOYEE", "COSTCTR", "ALLOWNCE", "RTPDETL", "EXRATE", "PPARA_DR"};
+    const std::vector<std::string> plain = {"EMPLOYEE", "COSTCTR", "ALLOWNCE",
+                                            "RTPDETL",  "EXRATE",  "PPARA_DR"};
     for (const char* code : {"CO01", "CO02"}) {
         db::TDbConnection conn("enc");
         conn.SetConnectPath(FreeSource(code).string());
@@ -171,7 +176,8 @@ TEST_F(DemoInstallationTest, EachSourceHasAStoppedEmployeePaidUpToTheCurrentMont
         auto emp = OpenTable(*conn, "EMPLOYEE", "EMP_NO");
         std::vector<std::string> stopped;
         for (emp->First(); !emp->Eof(); emp->Next())
-            if (emp->FieldByName("STOP_IND").AsString() == "E") stopped.push_back(emp->FieldByName("EMP_NO").AsString());
+            if (emp->FieldByName("STOP_IND").AsString() == "E")
+                stopped.push_back(emp->FieldByName("EMP_NO").AsString());
         ASSERT_EQ(stopped.size(), 1u) << path;
         auto htrx = OpenTable(*conn, "P_HTRX", "PERIOD;CYCLE;EMPCODE");
         EXPECT_TRUE(htrx->FindKey({Period(kMonth), "1", stopped[0]})) << path;
@@ -184,10 +190,12 @@ TEST_F(DemoInstallationTest, SomeEmployeesArePaidByTwoCompanies) {
         auto conn = OpenCompany(path);
         std::set<std::string> out;
         auto emp = OpenTable(*conn, "EMPLOYEE");
-        for (emp->First(); !emp->Eof(); emp->Next()) out.insert(emp->FieldByName("EMP_NO").AsString());
+        for (emp->First(); !emp->Eof(); emp->Next())
+            out.insert(emp->FieldByName("EMP_NO").AsString());
         return out;
     };
-    auto first = codes(FreeSource("CO01")), second = codes(FreeSource("CO02")), third = codes(DictionarySource());
+    auto first = codes(FreeSource("CO01")), second = codes(FreeSource("CO02")),
+         third = codes(DictionarySource());
     std::vector<std::string> shared12, shared23;
     for (const auto& c : second) {
         if (first.count(c)) shared12.push_back(c);
@@ -204,11 +212,13 @@ TEST_F(DemoInstallationTest, EveryCurrencyInUseHasARateIntoMyrForEveryMonth) {
         auto conn = OpenCompany(path);
         std::set<std::string> currencies;
         auto emp = OpenTable(*conn, "EMPLOYEE");
-        for (emp->First(); !emp->Eof(); emp->Next()) currencies.insert(emp->FieldByName("FCURR_CODE").AsString());
+        for (emp->First(); !emp->Eof(); emp->Next())
+            currencies.insert(emp->FieldByName("FCURR_CODE").AsString());
         for (const char* table : {"P_DTRXAW", "BANKTRX"}) {
             auto t = OpenTable(*conn, table);
             for (t->First(); !t->Eof(); t->Next())
-                if (!t->FieldByName("CURR_CODE").AsString().empty()) currencies.insert(t->FieldByName("CURR_CODE").AsString());
+                if (!t->FieldByName("CURR_CODE").AsString().empty())
+                    currencies.insert(t->FieldByName("CURR_CODE").AsString());
         }
         EXPECT_EQ(currencies, (std::set<std::string>{"MYR", "SGD", "USD"})) << path;
         auto rate = OpenTable(*conn, "EXRATE", "CURR;EXCODE;PERIOD");
@@ -233,11 +243,14 @@ TEST_F(DemoInstallationTest, AllowanceCodesOfEveryClassAndBankRowsWithAndWithout
     for (aw->First(); !aw->Eof(); aw->Next()) {
         std::string code = aw->FieldByName("ALLW_DED_CODE").AsString();
         codes.insert(code);
-        if ((code == "PCB" || code == "ZAKAT") && aw->FieldByName("AMOUNT2").AsFloat() != 0) foreignStatutoryWithAmount2 = true;
-        if (!aw->FieldByName("CURR_CODE").AsString().empty() && aw->FieldByName("FAMOUNT").AsFloat() != 0)
+        if ((code == "PCB" || code == "ZAKAT") && aw->FieldByName("AMOUNT2").AsFloat() != 0)
+            foreignStatutoryWithAmount2 = true;
+        if (!aw->FieldByName("CURR_CODE").AsString().empty() &&
+            aw->FieldByName("FAMOUNT").AsFloat() != 0)
             claimInOtherCurrency = true;
     }
-    for (const char* c : {"PCB", "ZAKAT", "BONUS", "@$PETROL", "@$CLAIM", "$LOAN", "TRANSP", "UNIFORM"})
+    for (const char* c :
+         {"PCB", "ZAKAT", "BONUS", "@$PETROL", "@$CLAIM", "$LOAN", "TRANSP", "UNIFORM"})
         EXPECT_TRUE(codes.count(c)) << c;
     EXPECT_TRUE(foreignStatutoryWithAmount2);
     EXPECT_TRUE(claimInOtherCurrency);
@@ -250,14 +263,16 @@ TEST_F(DemoInstallationTest, AllowanceCodesOfEveryClassAndBankRowsWithAndWithout
 
     int tt = 0, other = 0;
     auto bank = OpenTable(*conn, "BANKTRX");
-    for (bank->First(); !bank->Eof(); bank->Next()) (bank->FieldByName("BANK_ID").AsString() == "TT" ? tt : other)++;
+    for (bank->First(); !bank->Eof(); bank->Next())
+        (bank->FieldByName("BANK_ID").AsString() == "TT" ? tt : other)++;
     EXPECT_GT(tt, 0);
     EXPECT_GT(other, 0);
 
     auto medical = OpenTable(*conn, "MEDICAL");
     ASSERT_GT(medical->RecordCount(), 0);
     for (medical->First(); !medical->Eof(); medical->Next())
-        EXPECT_EQ(medical->FieldByName("PERIOD_TO_TRANSFER").AsString().substr(0, 4), std::to_string(kYear));
+        EXPECT_EQ(medical->FieldByName("PERIOD_TO_TRANSFER").AsString().substr(0, 4),
+                  std::to_string(kYear));
 
     auto para1 = OpenTable(*conn, "PAYPARA1", "YEAR");
     ASSERT_TRUE(para1->FindKey({std::to_string(kYear)}));
@@ -268,13 +283,26 @@ TEST_F(DemoInstallationTest, AllowanceCodesOfEveryClassAndBankRowsWithAndWithout
 struct TSums {
     double Allowance = 0, Deduction = 0, Bonus = 0, GrossOnly = 0, NettOnly = 0;
 };
-void Sort(TSums& s, const std::string& code, double amount, const std::string& isTax, const std::string& isAbsent) {
-    if (code.rfind("BONU", 0) == 0) { s.Bonus += amount; return; }
+void Sort(TSums& s, const std::string& code, double amount, const std::string& isTax,
+          const std::string& isAbsent) {
+    if (code.rfind("BONU", 0) == 0) {
+        s.Bonus += amount;
+        return;
+    }
     bool nonTaxableCredit = code.rfind("@$", 0) == 0 && (isTax.empty() || isTax == "0");
-    if (amount > 0 && nonTaxableCredit) { s.GrossOnly -= amount; return; }
+    if (amount > 0 && nonTaxableCredit) {
+        s.GrossOnly -= amount;
+        return;
+    }
     if (isAbsent == "X") return;
-    if (code.rfind("@$", 0) == 0) { s.NettOnly += amount; return; }
-    if (amount > 0) { s.Allowance += amount; return; }
+    if (code.rfind("@$", 0) == 0) {
+        s.NettOnly += amount;
+        return;
+    }
+    if (amount > 0) {
+        s.Allowance += amount;
+        return;
+    }
     if (code != "PCB") s.Deduction += amount;
     if (code[0] == '$') s.GrossOnly += amount;
 }
@@ -288,7 +316,8 @@ TEST_F(DemoInstallationTest, HeadersAgreeWithTheirDetailRowsAndBankRows) {
         auto sumInto = [&](const char* table, const char* field, std::map<Key, double>& into) {
             auto t = OpenTable(*conn, table);
             for (t->First(); !t->Eof(); t->Next())
-                into[{t->FieldByName("EMPCODE").AsString(), t->FieldByName("PERIOD").AsString()}] += t->FieldByName(field).AsFloat();
+                into[{t->FieldByName("EMPCODE").AsString(), t->FieldByName("PERIOD").AsString()}] +=
+                    t->FieldByName(field).AsFloat();
         };
         sumInto("P_DTRXOT", "OTAMT", ot);
         sumInto("P_DTRXSF", "SHIFTAMT", shift);
@@ -301,12 +330,15 @@ TEST_F(DemoInstallationTest, HeadersAgreeWithTheirDetailRowsAndBankRows) {
             std::string code = aw->FieldByName("ALLW_DED_CODE").AsString();
             std::string period = aw->FieldByName("PERIOD").AsString();
             ASSERT_TRUE(allow->FindKey({code, period.substr(0, 4)})) << code;
-            Sort(sums[{aw->FieldByName("EMPCODE").AsString(), period}], code, aw->FieldByName("AMOUNT").AsFloat(),
-                 allow->FieldByName("IS_TAX").AsString(), allow->FieldByName("IS_ABSENT").AsString());
+            Sort(sums[{aw->FieldByName("EMPCODE").AsString(), period}], code,
+                 aw->FieldByName("AMOUNT").AsFloat(), allow->FieldByName("IS_TAX").AsString(),
+                 allow->FieldByName("IS_ABSENT").AsString());
         }
         std::map<std::string, std::string> currency;
         auto emp = OpenTable(*conn, "EMPLOYEE");
-        for (emp->First(); !emp->Eof(); emp->Next()) currency[emp->FieldByName("EMP_NO").AsString()] = emp->FieldByName("FCURR_CODE").AsString();
+        for (emp->First(); !emp->Eof(); emp->Next())
+            currency[emp->FieldByName("EMP_NO").AsString()] =
+                emp->FieldByName("FCURR_CODE").AsString();
 
         auto h = OpenTable(*conn, "P_HTRX");
         int headers = 0, paidByBank = 0;
@@ -321,9 +353,11 @@ TEST_F(DemoInstallationTest, HeadersAgreeWithTheirDetailRowsAndBankRows) {
             const TSums& s = sums[k];
             EXPECT_NEAR(f("TOTAL_ALLOWANCE"), s.Allowance, 0.005) << where;
             EXPECT_NEAR(f("TOTAL_DEDUCTION"), s.Deduction, 0.005) << where;
-            double base = f("BASIC") + f("TOTAL_NPL") + f("OTAMT") + f("SHIFTAMT") + s.Bonus + f("TOTAL_ALLOWANCE") + f("RESTAMT");
+            double base = f("BASIC") + f("TOTAL_NPL") + f("OTAMT") + f("SHIFTAMT") + s.Bonus +
+                          f("TOTAL_ALLOWANCE") + f("RESTAMT");
             EXPECT_NEAR(f("GROSS_WAGE"), base + s.GrossOnly, 0.005) << where;
-            double nett = base + s.NettOnly + f("TOTAL_DEDUCTION") + f("CPFEMPEE") + f("SOCSO") + f("EIS") + f("VOLUN");
+            double nett = base + s.NettOnly + f("TOTAL_DEDUCTION") + f("CPFEMPEE") + f("SOCSO") +
+                          f("EIS") + f("VOLUN");
             EXPECT_NEAR(f("NETT_WAGE"), nett, 0.005) << where;
             EXPECT_GT(f("NETT_WAGE"), 0) << where;
             // Exactly one way of payment carries the nett wage.
@@ -338,7 +372,8 @@ TEST_F(DemoInstallationTest, HeadersAgreeWithTheirDetailRowsAndBankRows) {
             if (f("BANKAMT") == 0) {
                 EXPECT_EQ(bank.count(k), 0u) << where;
             }
-            EXPECT_NEAR(f("TOTAL_CPF"), std::fabs(f("CPFEMPEE")) + std::fabs(f("CPFEMPER")), 0.005) << where;
+            EXPECT_NEAR(f("TOTAL_CPF"), std::fabs(f("CPFEMPEE")) + std::fabs(f("CPFEMPER")), 0.005)
+                << where;
             if (currency[k.first] == "MYR") {
                 EXPECT_EQ(f("S_CPFEMPEE"), f("CPFEMPEE")) << where;
             }
@@ -362,7 +397,8 @@ TEST_F(DemoInstallationTest, MergeGroupsNameExistingDatabasesOfBothLayouts) {
     for (detail->First(); !detail->Eof(); detail->Next()) {
         std::string pathText = detail->FieldByName("PATH").AsString();
         if (pathText.empty()) {
-            EXPECT_TRUE(fs::is_directory(Dir() / "COMPANY" / detail->FieldByName("CODE").AsString()));
+            EXPECT_TRUE(
+                fs::is_directory(Dir() / "COMPANY" / detail->FieldByName("CODE").AsString()));
         } else {
             ++byPath;
             EXPECT_NE(pathText.find(".ADD"), std::string::npos);
@@ -397,14 +433,19 @@ TEST(DemoGeneration, SameOptionsGiveTheSameDataAndAnotherSeedOther) {
     WriteDemoInstallation(b.Str(), options);
     options.Seed = 2;
     WriteDemoInstallation(c.Str(), options);
-    auto exportOf = [](const test::TempDir& dir, const fs::path& company, const std::string& table) {
+    auto exportOf = [](const test::TempDir& dir, const fs::path& company,
+                       const std::string& table) {
         auto conn = OpenCompany(dir.Path() / company);
         return Export(*conn, table);
     };
     const fs::path co01 = fs::path("COMPANY") / "CO01";
     const fs::path co03 = fs::path("dictionary-layout") / "COMPANY" / "CO03" / "CO03.ADD";
-    for (const auto& [company, table] : std::vector<std::pair<fs::path, std::string>>{
-             {co01, "EMPLOYEE"}, {co01, "P_HTRX"}, {co01, "P_DTRXAW"}, {co01, "BANKTRX"}, {co03, "P_DTRXAW"}}) {
+    for (const auto& [company, table] :
+         std::vector<std::pair<fs::path, std::string>>{{co01, "EMPLOYEE"},
+                                                       {co01, "P_HTRX"},
+                                                       {co01, "P_DTRXAW"},
+                                                       {co01, "BANKTRX"},
+                                                       {co03, "P_DTRXAW"}}) {
         auto first = exportOf(a, company, table);
         EXPECT_FALSE(first.empty()) << table;
         EXPECT_EQ(first, exportOf(b, company, table)) << company << " " << table;
@@ -441,12 +482,16 @@ TEST(DemoCommand, WritesTheInstallationPrintsTheMergeCommandsAndSummarises) {
     auto target = (dir.Path() / "inst").string();
     auto r = test::RunCli({"demo", target, "--employees", "3", "--today", "2024-05-10"});
     ASSERT_EQ(r.ExitCode, 0) << r.Err;
-    EXPECT_NE(r.Out.find("peltorn merge --ini " + target + "/ORVEX.ini --period 202405"), std::string::npos) << r.Out;
-    EXPECT_NE(r.Out.find("dictionary-layout/ORVEX.ini --period 202405"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("peltorn merge --ini " + target + "/ORVEX.ini --period 202405"),
+              std::string::npos)
+        << r.Out;
+    EXPECT_NE(r.Out.find("dictionary-layout/ORVEX.ini --period 202405"), std::string::npos)
+        << r.Out;
 
     auto summary = test::RunCli({"demo", target, "--summary"});
     ASSERT_EQ(summary.ExitCode, 0) << summary.Err;
-    for (const char* code : {"#GRP1", "#GRP2", "#GRPD"}) EXPECT_NE(summary.Out.find(code), std::string::npos) << code;
+    for (const char* code : {"#GRP1", "#GRP2", "#GRPD"})
+        EXPECT_NE(summary.Out.find(code), std::string::npos) << code;
     EXPECT_NE(summary.Out.find("PAYPARA1"), std::string::npos);
 
     auto again = test::RunCli({"demo", target});

@@ -10,8 +10,8 @@ namespace {
 
 using rebuild::RebuildAllowanceColumns;
 
-const std::vector<std::string> kColumnFields = {"NO",    "HEADING", "DATABASE1", "FIELD",
-                                                "CODE",  "WIDTH",   "TYPE1",     "HIDE_WAGE"};
+const std::vector<std::string> kColumnFields = {"NO",   "HEADING", "DATABASE1", "FIELD",
+                                                "CODE", "WIDTH",   "TYPE1",     "HIDE_WAGE"};
 const std::vector<std::string> kAllowFields = {"ALLOW_CODE", "YEAR", "DESC", "TRNNO"};
 const std::vector<std::string> kRepFields = {"RPTCODE", "ID", "COL"};
 
@@ -19,17 +19,23 @@ class AllowanceColumnsTest : public RebuildFixture {
 protected:
     void AddAllowance(const std::string& code, const std::string& year, const std::string& desc,
                       const std::string& trnno = "") {
-        AddRow("ALLOWNCE", {{"ALLOW_CODE", code}, {"YEAR", year}, {"DESC", desc}, {"TRNNO", trnno}});
+        AddRow("ALLOWNCE",
+               {{"ALLOW_CODE", code}, {"YEAR", year}, {"DESC", desc}, {"TRNNO", trnno}});
     }
     void AddColumn(const Row& r) {
         Values v;
-        for (std::size_t i = 0; i < kColumnFields.size(); ++i) v.push_back({kColumnFields[i], r[i]});
+        for (std::size_t i = 0; i < kColumnFields.size(); ++i)
+            v.push_back({kColumnFields[i], r[i]});
         AddRow("RTABLE", v);
     }
     void AddReportRow(const std::string& id, const std::string& source, const std::string& field,
                       const std::string& code, const std::string& col) {
-        AddRow("RTPDETL", {{"RPTCODE", "R1"}, {"ID", id}, {"DATABASE1", source}, {"FIELD", field},
-                           {"CODE", code}, {"COL", col}});
+        AddRow("RTPDETL", {{"RPTCODE", "R1"},
+                           {"ID", id},
+                           {"DATABASE1", source},
+                           {"FIELD", field},
+                           {"CODE", code},
+                           {"COL", col}});
     }
 
     // Allowances A (two years) and B; an old allowance column, a column of another source and a
@@ -89,22 +95,21 @@ TEST_F(AllowanceColumnsTest, EmptyAllowanceMasterDropsColumnsAndStartsCounter) {
 TEST_F(AllowanceColumnsTest, ReportRowsPointAtNewNumbers) {
     AddTypicalSetUp();
     AddAllowance("TRANSPRT", "2009", "Full-width code");
-    AddReportRow("1", "ALLW", "B", "AMOUNT", "1601");       // its column: 1501
-    AddReportRow("2", "EMPLOYEE", "BASIC_RATE", "", "");    // another source's column: 10
-    AddReportRow("3", "ALLW", "A", "RATE", "7");            // no such column: A's number, 1500
-    AddReportRow("4", "EMPLOYEE", "NAME", "", "77");        // matches nothing: keeps 77
+    AddReportRow("1", "ALLW", "B", "AMOUNT", "1601");         // its column: 1501
+    AddReportRow("2", "EMPLOYEE", "BASIC_RATE", "", "");      // another source's column: 10
+    AddReportRow("3", "ALLW", "A", "RATE", "7");              // no such column: A's number, 1500
+    AddReportRow("4", "EMPLOYEE", "NAME", "", "77");          // matches nothing: keeps 77
     AddReportRow("5", "PAYROLL", "TRANSPRT_DAYS", "", "55");  // begins with a code: keeps 55
-    AddReportRow("6", "ALLW", "TRANSPRT", "AMOUNT", "");    // the full-width code: 1502
+    AddReportRow("6", "ALLW", "TRANSPRT", "AMOUNT", "");      // the full-width code: 1502
 
     RebuildAllowanceColumns(form);
 
-    EXPECT_EQ(Rows("RTPDETL", kRepFields),
-              (std::vector<Row>{{"R1", "1", "1501"},
-                                {"R1", "2", "10"},
-                                {"R1", "3", "1500"},
-                                {"R1", "4", "77"},
-                                {"R1", "5", "55"},
-                                {"R1", "6", "1502"}}));
+    EXPECT_EQ(Rows("RTPDETL", kRepFields), (std::vector<Row>{{"R1", "1", "1501"},
+                                                             {"R1", "2", "10"},
+                                                             {"R1", "3", "1500"},
+                                                             {"R1", "4", "77"},
+                                                             {"R1", "5", "55"},
+                                                             {"R1", "6", "1502"}}));
     EXPECT_EQ(Rows("TRNNO", {"TRNNO"}), std::vector<Row>{{"1502"}});
 }
 

@@ -20,8 +20,8 @@ const std::vector<std::string> kCostFields = {"EMPCODE", "PERIOD", "COST_CENTRE"
 // The twelve rows of one employee for 2009, written out by hand (months 1 to 9 with a zero).
 std::vector<Row> Year2009(const std::string& emp, const std::string& cc, const std::string& dept) {
     std::vector<Row> rows;
-    for (const char* period : {"200901", "200902", "200903", "200904", "200905", "200906",
-                               "200907", "200908", "200909", "200910", "200911", "200912"}) {
+    for (const char* period : {"200901", "200902", "200903", "200904", "200905", "200906", "200907",
+                               "200908", "200909", "200910", "200911", "200912"}) {
         rows.push_back({emp, period, cc, dept, "100"});
     }
     return rows;
@@ -41,8 +41,11 @@ protected:
     }
     void AddCost(const std::string& emp, const std::string& period, const std::string& cc,
                  const std::string& dept, const std::string& percent) {
-        AddRow("COSTCTR", {{"EMPCODE", emp}, {"PERIOD", period}, {"COST_CENTRE", cc},
-                           {"DEPARTMENT", dept}, {"PERCENT", percent}});
+        AddRow("COSTCTR", {{"EMPCODE", emp},
+                           {"PERIOD", period},
+                           {"COST_CENTRE", cc},
+                           {"DEPARTMENT", dept},
+                           {"PERCENT", percent}});
     }
 };
 
@@ -59,9 +62,9 @@ TEST_F(CostCentreTest, MarchMergeLeavesExactlyTheMergedYearFrom2007On) {
 
     RebuildCostCentres(form);
 
-    EXPECT_EQ(Rows("COSTCTR", kCostFields),
-              Concat({{{"E1", "200612", "CC1", "D1", "50"}}, Year2009("E1", "CC1", "D1"),
-                      Year2009("E2", "CC2", "D2")}));
+    EXPECT_EQ(Rows("COSTCTR", kCostFields), Concat({{{"E1", "200612", "CC1", "D1", "50"}},
+                                                    Year2009("E1", "CC1", "D1"),
+                                                    Year2009("E2", "CC2", "D2")}));
 }
 
 TEST_F(CostCentreTest, YearBeforeCutOffUpdatesMatchingRowsAndKeepsOthers) {
@@ -111,14 +114,18 @@ TEST_F(CostCentreTest, DestinationWithoutEmployeesOnlyLosesRowsFromCutOff) {
 
     RebuildCostCentres(form);
 
-    EXPECT_EQ(Rows("COSTCTR", kCostFields), (std::vector<Row>{{"E1", "200612", "CC1", "D1", "50"}}));
+    EXPECT_EQ(Rows("COSTCTR", kCostFields),
+              (std::vector<Row>{{"E1", "200612", "CC1", "D1", "50"}}));
     EXPECT_FALSE(form.FormMsg.Visible);
     EXPECT_EQ(form.DbQueryCost.SQL().Text(), "DELETE FROM COSTCTR WHERE PERIOD>='200701' ");
 }
 
 TEST_F(CostCentreTest, EmployeeRecordIsNotChanged) {
-    AddRow("EMPLOYEE", {{"EMP_NO", "E1"}, {"NAME", "Lee Siew Ling"}, {"COST_CENTRE_CODE", "CC1"},
-                        {"DEPARTMENT_CODE", "D1"}, {"BASIC_RATE", "2500.5"}});
+    AddRow("EMPLOYEE", {{"EMP_NO", "E1"},
+                        {"NAME", "Lee Siew Ling"},
+                        {"COST_CENTRE_CODE", "CC1"},
+                        {"DEPARTMENT_CODE", "D1"},
+                        {"BASIC_RATE", "2500.5"}});
     const auto before = Dump("EMPLOYEE");
 
     RebuildCostCentres(form);

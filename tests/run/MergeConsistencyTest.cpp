@@ -23,23 +23,39 @@ protected:
     void PaidEmployee(const std::string& code, const std::string& emp, const std::string& cur,
                       const std::string& period, const std::string& basic,
                       const std::string& cycle = "1", const std::string& stopInd = "") {
-        PutIn(code, "EMPLOYEE", {{"EMP_NO", emp}, {"FCURR_CODE", cur}, {"LOCAL_CURR_CODE", cur},
-                                 {"STOP_IND", stopInd}});
+        PutIn(code, "EMPLOYEE",
+              {{"EMP_NO", emp},
+               {"FCURR_CODE", cur},
+               {"LOCAL_CURR_CODE", cur},
+               {"STOP_IND", stopInd}});
         Payroll(code, emp, cur, period, basic, cycle);
     }
     void Payroll(const std::string& code, const std::string& emp, const std::string& cur,
                  const std::string& period, const std::string& basic,
                  const std::string& cycle = "1") {
-        PutIn(code, "P_HTRX", {{"PERIOD", period}, {"CYCLE", cycle}, {"EMPCODE", emp},
-                               {"BASIC", basic}, {"BANKAMT", basic}});
-        PutIn(code, "P_DTRXAW", {{"PERIOD", period}, {"CYCLE", cycle}, {"EMPCODE", emp},
-                                 {"ALLW_DED_CODE", "MEMO"}, {"AMOUNT", "10"}});
-        PutIn(code, "BANKTRX", {{"EMPCODE", emp}, {"PERIOD", period}, {"CYCLE", cycle},
-                                {"BANK_ID", "B1"}, {"CURR_CODE", cur}, {"BANK_AMT", basic}});
+        PutIn(code, "P_HTRX",
+              {{"PERIOD", period},
+               {"CYCLE", cycle},
+               {"EMPCODE", emp},
+               {"BASIC", basic},
+               {"BANKAMT", basic}});
+        PutIn(code, "P_DTRXAW",
+              {{"PERIOD", period},
+               {"CYCLE", cycle},
+               {"EMPCODE", emp},
+               {"ALLW_DED_CODE", "MEMO"},
+               {"AMOUNT", "10"}});
+        PutIn(code, "BANKTRX",
+              {{"EMPCODE", emp},
+               {"PERIOD", period},
+               {"CYCLE", cycle},
+               {"BANK_ID", "B1"},
+               {"CURR_CODE", cur},
+               {"BANK_AMT", basic}});
     }
     void Rate(const std::string& code, const std::string& period, const std::string& rate) {
-        PutIn(code, "EXRATE", {{"CURR", "SGD"}, {"EXCODE", "MYR"}, {"PERIOD", period},
-                               {"EX_RATE", rate}});
+        PutIn(code, "EXRATE",
+              {{"CURR", "SGD"}, {"EXCODE", "MYR"}, {"PERIOD", period}, {"EX_RATE", rate}});
     }
     void OneSourceGroup() {
         AddCompany("#GRP");
@@ -56,7 +72,8 @@ protected:
             if (row[field] == value) out.push_back(row);
         return out;
     }
-    double Basic(const std::string& emp, const std::string& period, const std::string& cycle = "1") {
+    double Basic(const std::string& emp, const std::string& period,
+                 const std::string& cycle = "1") {
         for (auto& row : RowsOf("#GRP", "P_HTRX"))
             if (row["EMPCODE"] == emp && row["PERIOD"] == period && row["CYCLE"] == cycle)
                 return std::stod(row["BASIC"]);
@@ -78,8 +95,8 @@ protected:
     }
     std::string Dump() {
         std::ostringstream out;
-        for (const char* table : {"EMPLOYEE", "P_HTRX", "P_DTRXAW", "P_DTRXLV", "BANKTRX",
-                                  "COSTCTR", "EXRATE"}) {
+        for (const char* table :
+             {"EMPLOYEE", "P_HTRX", "P_DTRXAW", "P_DTRXLV", "BANKTRX", "COSTCTR", "EXRATE"}) {
             std::vector<std::string> lines;
             for (auto& row : RowsOf("#GRP", table)) {
                 std::string line;
@@ -147,11 +164,12 @@ TEST_P(MergeConsistency, ResignedEmployeesPayrollIsConvertedWithTheSourcesCurren
     PaidEmployee("A01", "R2", "SGD", "202406", "2000", "1", "E");
     Rate("A01", "202406", "3.08");
     // R2 was merged before it resigned: its old record carries the stamp of that run.
-    PutIn("#GRP", "EMPLOYEE", {{"EMP_NO", "R2"}, {"FCURR_CODE", "MYR"}, {"LOCAL_CURR_CODE", "MYR"}});
+    PutIn("#GRP", "EMPLOYEE",
+          {{"EMP_NO", "R2"}, {"FCURR_CODE", "MYR"}, {"LOCAL_CURR_CODE", "MYR"}});
     MakeForm("202406");
     ASSERT_TRUE(Run()) << FirstError();
 
-    EXPECT_EQ(Currency("R1"), "<0>");  // not carried over
+    EXPECT_EQ(Currency("R1"), "<0>");                // not carried over
     EXPECT_NEAR(Basic("E1", "202406"), 3080, 1e-6);  // 1000 x 3.08
     EXPECT_NEAR(Basic("R1", "202406"), 3080, 1e-6);  // 1000 x 3.08, no record in the destination
     EXPECT_NEAR(Basic("R2", "202406"), 6160, 1e-6);  // 2000 x 3.08, not taken as MYR
@@ -204,8 +222,8 @@ TEST_P(MergeConsistency, AllPeriodsConvertsEveryPeriodAtItsOwnRateAndRunsAgainAl
     Payroll("A01", "E1", "SGD", "202406", "2000");
     Rate("A01", "202405", "3.08");
     Rate("A01", "202406", "3.1");
-    PutIn("A01", "COSTCTR", {{"EMPCODE", "E1"}, {"PERIOD", "202405"}, {"COST_CENTRE", "CC1"},
-                             {"PERCENT", "100"}});
+    PutIn("A01", "COSTCTR",
+          {{"EMPCODE", "E1"}, {"PERIOD", "202405"}, {"COST_CENTRE", "CC1"}, {"PERCENT", "100"}});
     PutIn("#GRP", "P_HTRX", {{"PERIOD", "202301"}, {"CYCLE", "1"}, {"EMPCODE", "OLD"}});
     PutIn("#GRP", "COSTCTR", {{"EMPCODE", "OLD"}, {"PERIOD", "200612"}, {"COST_CENTRE", "X"}});
     MakeForm("999999");

@@ -24,19 +24,27 @@ protected:
     // setup row, a day parameter, a medical claim, a general-ledger code.
     void FillSource(const std::string& code, const std::string& emp, const std::string& name,
                     const std::string& rate) {
-        PutIn(code, "EMPLOYEE", {{"EMP_NO", emp}, {"NAME", name}, {"FCURR_CODE", "MYR"},
-                                 {"JOIN_DATE", "2020-01-15"}});
-        PutIn(code, "EMP_ALW", {{"EMP_NO", emp}, {"ALLOW_CODE", "TRV"}, {"ID", "1"},
-                                {"AMOUNT", "50"}});
+        PutIn(
+            code, "EMPLOYEE",
+            {{"EMP_NO", emp}, {"NAME", name}, {"FCURR_CODE", "MYR"}, {"JOIN_DATE", "2020-01-15"}});
+        PutIn(code, "EMP_ALW",
+              {{"EMP_NO", emp}, {"ALLOW_CODE", "TRV"}, {"ID", "1"}, {"AMOUNT", "50"}});
         PutIn(code, "PPARA_DR", {{"YEAR", "2024"}, {"DAY_DESC", "HOLIDAY"}, {"RATE", rate}});
         for (const char* period : {"202405", "202406"}) {
-            PutIn(code, "P_HTRX", {{"PERIOD", period}, {"CYCLE", "1"}, {"EMPCODE", emp},
-                                   {"BASIC", "1000"}});
-            PutIn(code, "P_DTRXAW", {{"PERIOD", period}, {"CYCLE", "1"}, {"EMPCODE", emp},
-                                     {"ALLW_DED_CODE", "TRV"}, {"AMOUNT", "50"}});
+            PutIn(code, "P_HTRX",
+                  {{"PERIOD", period}, {"CYCLE", "1"}, {"EMPCODE", emp}, {"BASIC", "1000"}});
+            PutIn(code, "P_DTRXAW",
+                  {{"PERIOD", period},
+                   {"CYCLE", "1"},
+                   {"EMPCODE", emp},
+                   {"ALLW_DED_CODE", "TRV"},
+                   {"AMOUNT", "50"}});
         }
-        PutIn(code, "MEDICAL", {{"EMPCODE", emp}, {"CLAIM_DATE", "2024-06-03"},
-                                {"PERIOD_TO_TRANSFER", "202406"}, {"AMOUNT", "30"}});
+        PutIn(code, "MEDICAL",
+              {{"EMPCODE", emp},
+               {"CLAIM_DATE", "2024-06-03"},
+               {"PERIOD_TO_TRANSFER", "202406"},
+               {"AMOUNT", "30"}});
         PutIn(code, "GLCODE", {{"ACCOUNT", "1000-" + code}, {"DESC", "Cash"}});
     }
 
@@ -94,8 +102,8 @@ TEST_P(MergeRun, TwoSourcesWithTheSameKeysLastWinsForUpdatesBothKeptForAppends) 
         EXPECT_EQ(Form->Controls.Edit1, Dir.Str(false) + "\\COMPANY\\#GRP\\#GRP.ADD");
     else
         EXPECT_EQ(Form->Controls.Edit1, Base() + "COMPANY\\#GRP");
-    EXPECT_EQ(Form->SourceDbPath, GetParam() ? Dir.Str(false) + "\\COMPANY\\A02\\A02.ADD"
-                                             : Base() + "COMPANY\\A02");
+    EXPECT_EQ(Form->SourceDbPath,
+              GetParam() ? Dir.Str(false) + "\\COMPANY\\A02\\A02.ADD" : Base() + "COMPANY\\A02");
 }
 
 TEST_P(MergeRun, SecondRunOfTheSamePeriodGivesIdenticalDestinationTables) {
@@ -234,10 +242,17 @@ TEST_P(MergeRun, LeaveTablesOnlyWithTheLeaveOption) {
 // LEAV_TRX is never cleared: a leave transaction merged before must be found again and updated.
 TEST_P(MergeRun, RepeatedRunsWithLeaveKeepOneLeaveTransactionPerSourceTransaction) {
     TwoSourceGroup();
-    PutIn("A01", "LEAV_TRX", {{"EMPCODE", "E001"}, {"LEAVE_CODE", "AL"}, {"DATE", "2024-06-02"},
-                              {"DAYS", "1.5"}, {"REMARK", "trip"}});
-    const TRow expected{{"EMPCODE", "E001"}, {"LEAVE_CODE", "AL"}, {"DATE", "02/06/2024"},
-                        {"DAYS", "1.5"}, {"REMARK", "trip"}};
+    PutIn("A01", "LEAV_TRX",
+          {{"EMPCODE", "E001"},
+           {"LEAVE_CODE", "AL"},
+           {"DATE", "2024-06-02"},
+           {"DAYS", "1.5"},
+           {"REMARK", "trip"}});
+    const TRow expected{{"EMPCODE", "E001"},
+                        {"LEAVE_CODE", "AL"},
+                        {"DATE", "02/06/2024"},
+                        {"DAYS", "1.5"},
+                        {"REMARK", "trip"}};
     for (int run = 1; run <= 3; ++run) {
         MakeForm("202406");
         Form->Controls.CheckBoxLeave = true;
@@ -337,7 +352,8 @@ protected:
         return " (merge group #GRP, database " + database + ", table " + table + ")";
     }
     static bool EndsWith(const std::string& text, const std::string& tail) {
-        return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+        return text.size() >= tail.size() &&
+               text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
     }
 };
 
@@ -371,8 +387,8 @@ TEST_P(MergeRunFailures, SourceTableMissingNamesTheSource) {
 
 TEST_P(MergeRunFailures, SourceValueItsFieldCannotHoldNamesTheSource) {
     OneSourceGroup();
-    PutIn("A01", "P_HTRX", {{"PERIOD", "202406"}, {"CYCLE", "1"}, {"EMPCODE", "E001"},
-                            {"GROSS_WAGE", "1000"}});
+    PutIn("A01", "P_HTRX",
+          {{"PERIOD", "202406"}, {"CYCLE", "1"}, {"EMPCODE", "E001"}, {"GROSS_WAGE", "1000"}});
     {
         db::TDbConnection conn("damage");
         Connect(conn, CompanyPath("A01"));
@@ -389,7 +405,9 @@ TEST_P(MergeRunFailures, SourceValueItsFieldCannotHoldNamesTheSource) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, MergeRunFailures, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& p) { return p.param ? "Dictionary" : "FreeTables"; });
+                         [](const ::testing::TestParamInfo<bool>& p) {
+                             return p.param ? "Dictionary" : "FreeTables";
+                         });
 
 TEST_P(MergeRun, StopIndicatorESkipsTheEmployeeOnly) {
     AddCompany("#GRP");
@@ -409,20 +427,21 @@ TEST_P(MergeRun, ProgressTextsOfClearingAndTransfer) {
     TwoSourceGroup();
     std::vector<std::string> seen;
     Op.OnProcessMessages = [&] {
-        if (seen.empty() || seen.back() != Form->Controls.edit2) seen.push_back(Form->Controls.edit2);
+        if (seen.empty() || seen.back() != Form->Controls.edit2)
+            seen.push_back(Form->Controls.edit2);
     };
     MakeForm("202406");
     ASSERT_TRUE(Run());
-    const std::string src = GetParam() ? Dir.Str(false) + "\\COMPANY\\A01\\A01.ADD"
-                                       : Base() + "COMPANY\\A01";
+    const std::string src =
+        GetParam() ? Dir.Str(false) + "\\COMPANY\\A01\\A01.ADD" : Base() + "COMPANY\\A01";
     auto has = [&](const std::string& text) {
         return std::find(seen.begin(), seen.end(), text) != seen.end();
     };
     EXPECT_TRUE(has("Clear Record : RTPHD"));
     EXPECT_TRUE(has("Clear Record : P_HTRX"));
-    EXPECT_TRUE(has(src + "\\EMPLOYEE Updating : E001"));           // form A
+    EXPECT_TRUE(has(src + "\\EMPLOYEE Updating : E001"));  // form A
     EXPECT_TRUE(has(src + "\\P_HTRX Updating : E001"));
-    EXPECT_TRUE(has("Updating : " + src + "\\MEDICAL"));            // form B
+    EXPECT_TRUE(has("Updating : " + src + "\\MEDICAL"));  // form B
     EXPECT_TRUE(has("Updating : " + src + "\\GLCODE"));
 }
 
@@ -453,7 +472,9 @@ TEST_P(MergeRun, LockedPeriodTableIsReportedAndEndsTheRunBeforeAnythingIsAdded) 
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, MergeRun, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& p) { return p.param ? "Dictionary" : "FreeTables"; });
+                         [](const ::testing::TestParamInfo<bool>& p) {
+                             return p.param ? "Dictionary" : "FreeTables";
+                         });
 
 }  // namespace
 }  // namespace peltorn::test

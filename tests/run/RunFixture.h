@@ -51,8 +51,7 @@ protected:
         schema::CreateCompanyDatabase(p);
     }
     void AddGroup(int no, const std::string& code, const std::string& master = "T") {
-        Put(Base(), "MERGRHD",
-            {{"NO", std::to_string(no)}, {"CODE", code}, {"MASTER", master}});
+        Put(Base(), "MERGRHD", {{"NO", std::to_string(no)}, {"CODE", code}, {"MASTER", master}});
     }
     void AddSource(int no, const std::string& code, const std::string& path = {}) {
         Put(Base(), "MERGEDTL", {{"NO", std::to_string(no)}, {"CODE", code}, {"PATH", path}});
@@ -99,7 +98,8 @@ protected:
         for (t.First(); !t.Eof(); t.Next()) {
             TRow row;
             for (int i = 0; i < t.FieldCount(); ++i)
-                row[t.Fields(i).FieldName()] = t.Fields(i).IsNull() ? "<null>" : t.Fields(i).AsString();
+                row[t.Fields(i).FieldName()] =
+                    t.Fields(i).IsNull() ? "<null>" : t.Fields(i).AsString();
             rows.push_back(std::move(row));
         }
         t.Close();

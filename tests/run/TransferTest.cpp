@@ -58,10 +58,10 @@ TEST_F(Transfer, CostCentreRecordWithoutEmployeeIsLeftOut) {
 }
 
 TEST_F(Transfer, AllowanceUpdateKeepsTheDestinationsEaIra) {
-    PutIn("#GRP", "ALLOWNCE", {{"ALLOW_CODE", "A1"}, {"YEAR", "2024"}, {"DESC", "old"},
-                               {"EA_IRA", "X1"}});
-    PutIn("A01", "ALLOWNCE", {{"ALLOW_CODE", "A1"}, {"YEAR", "2024"}, {"DESC", "new"},
-                              {"EA_IRA", "Y2"}});
+    PutIn("#GRP", "ALLOWNCE",
+          {{"ALLOW_CODE", "A1"}, {"YEAR", "2024"}, {"DESC", "old"}, {"EA_IRA", "X1"}});
+    PutIn("A01", "ALLOWNCE",
+          {{"ALLOW_CODE", "A1"}, {"YEAR", "2024"}, {"DESC", "new"}, {"EA_IRA", "Y2"}});
     PutIn("A01", "ALLOWNCE", {{"ALLOW_CODE", "A2"}, {"YEAR", "2024"}, {"EA_IRA", "Y3"}});
     Attach();
     run::TransferCompanyTables(*Form);
@@ -74,8 +74,8 @@ TEST_F(Transfer, AllowanceUpdateKeepsTheDestinationsEaIra) {
 }
 
 TEST_F(Transfer, NullsGiveEmptyDatesZeroAmountsAndEmptyTextOnUpdate) {
-    PutIn("#GRP", "EMPLOYEE", {{"EMP_NO", "E1"}, {"NAME", "Old"}, {"RESIGN_DATE", "2023-01-01"},
-                               {"BASIC_RATE", "5"}});
+    PutIn("#GRP", "EMPLOYEE",
+          {{"EMP_NO", "E1"}, {"NAME", "Old"}, {"RESIGN_DATE", "2023-01-01"}, {"BASIC_RATE", "5"}});
     PutIn("A01", "EMPLOYEE", {{"EMP_NO", "E1"}, {"JOIN_DATE", "2020-01-15"}});
     Attach();
     run::TransferCompanyTables(*Form);
@@ -171,7 +171,8 @@ TEST_F(Transfer, ParameterTablesMatchOnTheirKeysAndPparaRdIsNeverTouched) {
     PutIn("A01", "PPARA_OT", {{"YEAR", "2024"}, {"OTTYPE", "OT2"}, {"OTFACTOR", "2"}});
     PutIn("A01", "PPARA_RD", {{"YEAR", "2024"}, {"RESTDAY_TYPE", "R"}});
     Attach();
-    for (const char* t : {"PPARA_OT", "PPARA_RD", "PPARA_OT"}) run::TransferParameterTable(*Form, t);
+    for (const char* t : {"PPARA_OT", "PPARA_RD", "PPARA_OT"})
+        run::TransferParameterTable(*Form, t);
     EXPECT_EQ(Column("#GRP", "PPARA_OT", "OTFACTOR"), (std::vector<std::string>{"1.5", "2"}));
     EXPECT_TRUE(RowsOf("#GRP", "PPARA_RD").empty());
     EXPECT_TRUE(Form->tblDest.TableName().empty());

@@ -40,8 +40,12 @@ protected:
 };
 
 TEST_P(MergeValueLimits, MoneyBeyondItsRangeEndsTheRunNamingEmployeeFieldAndTable) {
-    PutIn("A01", "P_HTRX", {{"PERIOD", "202406"}, {"CYCLE", "1"}, {"EMPCODE", "E001"},
-                            {"BASIC", "1000"}, {"GROSS_WAGE", "1000"}});
+    PutIn("A01", "P_HTRX",
+          {{"PERIOD", "202406"},
+           {"CYCLE", "1"},
+           {"EMPCODE", "E001"},
+           {"BASIC", "1000"},
+           {"GROSS_WAGE", "1000"}});
     Damage("A01", "UPDATE P_HTRX SET GROSS_WAGE = 1e15");
     const std::string error = RunError();
     EXPECT_EQ(error.rfind("Employee#E001 field GROSS_WAGE of table P_HTRX: 1e+15 is outside the "

@@ -40,10 +40,9 @@ TEST(CatalogueTest, HoldsEveryTableTheProgramTouches) {
         "P_DTRXNH", "P_DTRXAW", "P_DTRXOT", "YTDEMPL",  "P_DTRXLV", "PGRP_HDR", "PGRP_TRX",
         "ALLOWNCE", "EMPENT",   "EMPLEAVE", "EMP_LVTX", "LEAV_TRX", "CODE",     "CYCLE",
         "MEDICAL",  "COSTCTR",  "PAY_BANK", "EXRATE"};
-    const char* others[] = {"BANKTRX",  "RTABLE",   "RTPHD",    "RTPDETL", "TRNNO",
-                            "PAYPARA",  "PPARA_DR", "PPARA_OT", "PPARA_RD", "PPARA_SF",
-                            "GLBODY",   "GLCODE",   "GLDETAIL", "GLHEADER", "GLLINE",
-                            "GLMAP",    "GLTYPE",   "GLPARA"};
+    const char* others[] = {"BANKTRX",  "RTABLE",   "RTPHD",    "RTPDETL",  "TRNNO",  "PAYPARA",
+                            "PPARA_DR", "PPARA_OT", "PPARA_RD", "PPARA_SF", "GLBODY", "GLCODE",
+                            "GLDETAIL", "GLHEADER", "GLLINE",   "GLMAP",    "GLTYPE", "GLPARA"};
     std::set<std::string> company;
     for (const auto& def : CompanyTables()) company.insert(def.Name);
     for (const char* name : transferList) EXPECT_TRUE(company.count(name)) << name;
@@ -186,7 +185,8 @@ TEST(CatalogueTest, CompanyIndexesAreNotUniqueAndNameExistingFields) {
             EXPECT_FALSE(idx.Unique) << def.Name << " " << idx.Name;
             EXPECT_TRUE(tags.insert(idx.Name).second) << def.Name << " repeats tag " << idx.Name;
             for (const auto& f : idx.Fields)
-                EXPECT_NE(def.FindField(f), nullptr) << def.Name << " index " << idx.Name << ": " << f;
+                EXPECT_NE(def.FindField(f), nullptr)
+                    << def.Name << " index " << idx.Name << ": " << f;
         }
     }
 }
@@ -213,8 +213,9 @@ TEST(CatalogueTest, FieldsTheMergeAddressesHaveTheTypesItReadsAndWrites) {
         {"LEAV_TRX", "DATE", Day},
         {"EXRATE", "CURR;EXCODE;PERIOD", Text},
         {"EXRATE", "EX_RATE", Number},
-        {"P_HTRX", "PAYDAY;ANLV_CUR;ANLV_YTD;ANLV_BAL;NPL_DAY;ABSENT_DAY;WORKDAY;SICKLV_CUR;"
-                   "SICKLV_YTD;SICKLV_BAL",
+        {"P_HTRX",
+         "PAYDAY;ANLV_CUR;ANLV_YTD;ANLV_BAL;NPL_DAY;ABSENT_DAY;WORKDAY;SICKLV_CUR;"
+         "SICKLV_YTD;SICKLV_BAL",
          Number},
         {"P_HTRX",
          "BASIC;CHEQAMT;CPF_WAGE;SCP_WAGE;SOCSO_WAGE;TOTAL_CPF;S_CPFWAGE;S_SDF;"
@@ -266,13 +267,23 @@ TEST(CatalogueTest, FieldsTheMergeAddressesHaveTheTypesItReadsAndWrites) {
             const auto* f = Table(e.table).FindField(name);
             ASSERT_NE(f, nullptr) << e.table << "." << name;
             switch (e.kind) {
-                case Text: EXPECT_EQ(f->Type, TFieldType::ftString) << e.table << "." << name; break;
-                case Whole: EXPECT_EQ(f->Type, TFieldType::ftInteger) << e.table << "." << name; break;
-                case Money: EXPECT_EQ(f->Type, TFieldType::ftCurrency) << e.table << "." << name; break;
-                case Number: EXPECT_EQ(f->Type, TFieldType::ftFloat) << e.table << "." << name; break;
+                case Text:
+                    EXPECT_EQ(f->Type, TFieldType::ftString) << e.table << "." << name;
+                    break;
+                case Whole:
+                    EXPECT_EQ(f->Type, TFieldType::ftInteger) << e.table << "." << name;
+                    break;
+                case Money:
+                    EXPECT_EQ(f->Type, TFieldType::ftCurrency) << e.table << "." << name;
+                    break;
+                case Number:
+                    EXPECT_EQ(f->Type, TFieldType::ftFloat) << e.table << "." << name;
+                    break;
                 case Amount: EXPECT_TRUE(IsAmount(f->Type)) << e.table << "." << name; break;
                 case Day: EXPECT_EQ(f->Type, TFieldType::ftDate) << e.table << "." << name; break;
-                case AutoNumber: EXPECT_EQ(f->Type, TFieldType::ftAutoInc) << e.table << "." << name; break;
+                case AutoNumber:
+                    EXPECT_EQ(f->Type, TFieldType::ftAutoInc) << e.table << "." << name;
+                    break;
             }
         }
     }
@@ -284,15 +295,24 @@ TEST(CatalogueTest, WidthsTheRebuildsRelyOn) {
         const char* field;
         int size;
     } expects[] = {
-        {"EMPLOYEE", "EMP_NO", 12},      {"EMPLOYEE", "COST_CENTRE_CODE", 8},
-        {"EMPLOYEE", "DEPARTMENT_CODE", 8}, {"RTABLE", "HEADING", 30},
-        {"RTABLE", "DATABASE1", 15},     {"RTABLE", "FIELD", 25},
-        {"RTABLE", "CODE", 30},          {"RTABLE", "TYPE1", 1},
-        {"RTABLE", "HIDE_WAGE", 1},      {"ALLOWNCE", "ALLOW_CODE", 8},
-        {"ALLOWNCE", "YEAR", 4},         {"ALLOWNCE", "DESC", 30},
-        {"RTPDETL", "DATABASE1", 15},    {"RTPDETL", "FIELD", 25},
-        {"RTPDETL", "CODE", 30},         {"RTPDETL", "COL", 4},
-        {"EXRATE", "CURR", 8},           {"EXRATE", "PERIOD", 6},
+        {"EMPLOYEE", "EMP_NO", 12},
+        {"EMPLOYEE", "COST_CENTRE_CODE", 8},
+        {"EMPLOYEE", "DEPARTMENT_CODE", 8},
+        {"RTABLE", "HEADING", 30},
+        {"RTABLE", "DATABASE1", 15},
+        {"RTABLE", "FIELD", 25},
+        {"RTABLE", "CODE", 30},
+        {"RTABLE", "TYPE1", 1},
+        {"RTABLE", "HIDE_WAGE", 1},
+        {"ALLOWNCE", "ALLOW_CODE", 8},
+        {"ALLOWNCE", "YEAR", 4},
+        {"ALLOWNCE", "DESC", 30},
+        {"RTPDETL", "DATABASE1", 15},
+        {"RTPDETL", "FIELD", 25},
+        {"RTPDETL", "CODE", 30},
+        {"RTPDETL", "COL", 4},
+        {"EXRATE", "CURR", 8},
+        {"EXRATE", "PERIOD", 6},
         {"P_DTRXAW", "ALLW_DED_CODE", 8},
     };
     for (const auto& e : expects) {
@@ -316,8 +336,8 @@ TEST(CatalogueTest, KeyValuesByPositionMeetTheirOwnIndexFields) {
     struct Rule {
         const char* table;
         const char* index;
-        const char* empField;      // employee-code field, or empty
-        std::vector<int> values;   // 0 = employee code, n = field n
+        const char* empField;     // employee-code field, or empty
+        std::vector<int> values;  // 0 = employee code, n = field n
     } rules[] = {
         {"PAYPARA1", "YEAR", "", {1}},
         {"ALLOWNCE", "ALLOW_CODE;YEAR", "", {1, 2}},
@@ -369,11 +389,11 @@ TEST(CatalogueTest, LeaveTransactionsKeepTheColumnOrderOfTheirLookup) {
 // them; a field spelt in another letter case would be multiplied by the rate.
 TEST(CatalogueTest, NamesTheConversionExcludesAreSpelledExactly) {
     for (const char* name :
-         {"PAYDAY", "ANLV_CUR", "ANLV_YTD", "ANLV_BAL", "NPL_DAY", "ABSENT_DAY", "WORKDAY",
-          "SICKLV_CUR", "SICKLV_YTD", "SICKLV_BAL", "CHEQAMT", "CPF_WAGE", "SCP_WAGE",
-          "SOCSO_WAGE", "TOTAL_CPF", "S_CPFWAGE", "S_SDF", "S_FWL", "S_SOCSO", "S_ERSOCSO",
-          "S_CPFEMPEE", "S_CPFEMPER", "S_SCP_ER", "S_SCP_EE", "S_ERVOLUN", "S_VOLUN", "S_EIS",
-          "S_EREIS", "S_EIS_WAGE"}) {
+         {"PAYDAY",    "ANLV_CUR",   "ANLV_YTD",   "ANLV_BAL",   "NPL_DAY",   "ABSENT_DAY",
+          "WORKDAY",   "SICKLV_CUR", "SICKLV_YTD", "SICKLV_BAL", "CHEQAMT",   "CPF_WAGE",
+          "SCP_WAGE",  "SOCSO_WAGE", "TOTAL_CPF",  "S_CPFWAGE",  "S_SDF",     "S_FWL",
+          "S_SOCSO",   "S_ERSOCSO",  "S_CPFEMPEE", "S_CPFEMPER", "S_SCP_ER",  "S_SCP_EE",
+          "S_ERVOLUN", "S_VOLUN",    "S_EIS",      "S_EREIS",    "S_EIS_WAGE"}) {
         const auto* f = Table("P_HTRX").FindField(name);
         ASSERT_NE(f, nullptr) << name;
         EXPECT_EQ(f->Name, name);
@@ -396,9 +416,9 @@ TEST(CatalogueTest, ConversionJoinNamesEveryColumnOnce) {
 }
 
 TEST(CatalogueTest, WholeTableTransfersCarryNoEmployeeCodeField) {
-    for (const char* table : {"PPARA_DR", "PPARA_OT", "PPARA_RD", "PPARA_SF", "RTPHD", "RTPDETL",
-                              "GLBODY", "GLCODE", "GLDETAIL", "GLHEADER", "GLLINE", "GLMAP",
-                              "GLTYPE", "GLPARA"}) {
+    for (const char* table :
+         {"PPARA_DR", "PPARA_OT", "PPARA_RD", "PPARA_SF", "RTPHD", "RTPDETL", "GLBODY", "GLCODE",
+          "GLDETAIL", "GLHEADER", "GLLINE", "GLMAP", "GLTYPE", "GLPARA"}) {
         for (const char* f : {"EMPCODE", "EMP_NO", "EMP_CODE"})
             EXPECT_EQ(Table(table).FindField(f), nullptr) << table << "." << f;
     }

@@ -136,7 +136,8 @@ TEST(GroupsCommandTest, AddRefusesADestinationThatIsASourceUnderItsNumber) {
     EXPECT_EQ(refused.ExitCode, 1);
     EXPECT_EQ(refused.Err, "error: Duplicated Code found in detail record ! (#GRP1)\n");
     auto list = RunCli({"groups", "list", "--ini", ini});
-    EXPECT_EQ(list.Out, "1 #GRP1 selected Group One\n    CO01 Alpha Sdn Bhd\n    CO02 Beta Sdn Bhd\n");
+    EXPECT_EQ(list.Out,
+              "1 #GRP1 selected Group One\n    CO01 Alpha Sdn Bhd\n    CO02 Beta Sdn Bhd\n");
 }
 
 TEST(GroupsCommandTest, AMissingSettingsFileIsAnErrorNamingIt) {

@@ -29,9 +29,10 @@ struct TGroupRow {
 };
 
 inline const std::vector<TCompanyRow>& FixtureCompanies() {
-    static const std::vector<TCompanyRow> rows = {
-        {"#GRP1", "Group One"}, {"#GRP2", "Group Two"}, {"CO01", "Alpha Sdn Bhd"},
-        {"CO02", "Beta Sdn Bhd"}};
+    static const std::vector<TCompanyRow> rows = {{"#GRP1", "Group One"},
+                                                  {"#GRP2", "Group Two"},
+                                                  {"CO01", "Alpha Sdn Bhd"},
+                                                  {"CO02", "Beta Sdn Bhd"}};
     return rows;
 }
 

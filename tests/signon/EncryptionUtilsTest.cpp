@@ -18,13 +18,15 @@ using Block = std::array<std::uint8_t, 8>;
 
 Block FromHex(const std::string& hex) {
     Block block{};
-    for (std::size_t i = 0; i < 8; ++i) block[i] = static_cast<std::uint8_t>(HexToInt(hex.substr(2 * i, 2)));
+    for (std::size_t i = 0; i < 8; ++i)
+        block[i] = static_cast<std::uint8_t>(HexToInt(hex.substr(2 * i, 2)));
     return block;
 }
 
 std::string Bytes(const std::string& hex) {
     std::string out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) out += static_cast<char>(HexToInt(hex.substr(i, 2)));
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        out += static_cast<char>(HexToInt(hex.substr(i, 2)));
     return out;
 }
 
@@ -111,8 +113,8 @@ TEST(DecryptHexStringTest, AFinalOddDigitAndAPartialBlockAreIgnored) {
 }
 
 TEST(EncryptHexStringTest, RoundTripsThroughDecryptHexString) {
-    for (const std::string& plain : {"s"s, "PAYROLL1"s, "7394@QmwR5067%"s, "x\x01\xFF\x80y"s,
-                                    std::string(40, 'Z')}) {
+    for (const std::string& plain :
+         {"s"s, "PAYROLL1"s, "7394@QmwR5067%"s, "x\x01\xFF\x80y"s, std::string(40, 'Z')}) {
         const std::string hex = EncryptHexString(plain, kMaintenanceCipherKey);
         EXPECT_EQ(hex.size() % 16, 0u);
         EXPECT_EQ(hex.find_first_not_of("0123456789ABCDEF"), std::string::npos) << hex;

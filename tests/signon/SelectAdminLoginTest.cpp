@@ -23,7 +23,8 @@ std::string MakeCompany(const TempDir& dir, const std::string& adminPassword,
                         const std::optional<std::string>& mark,
                         const std::string& maintenancePassword = MaintenancePassword()) {
     const std::string path = (dir / "COMPANY.ADD").string();
-    db::CreateDictionary(path, {{kMaintenanceUser, maintenancePassword}, {kAdminUser, adminPassword}});
+    db::CreateDictionary(path,
+                         {{kMaintenanceUser, maintenancePassword}, {kAdminUser, adminPassword}});
 
     db::TDbConnection conn("setup");
     conn.SetConnectPath(path);
@@ -143,8 +144,8 @@ TEST_F(SelectAdminLoginTest, RefusedMaintenanceLoginPassesAndConnectionStaysDisc
 
 TEST_F(SelectAdminLoginTest, MissingPayparaTableErrorPassesAndConnectionIsDisconnected) {
     const std::string path = (dir / "EMPTY.ADD").string();
-    db::CreateDictionary(path, {{kMaintenanceUser, MaintenancePassword()},
-                                {kAdminUser, kAdminPassword}});
+    db::CreateDictionary(path,
+                         {{kMaintenanceUser, MaintenancePassword()}, {kAdminUser, kAdminPassword}});
     conn.SetConnectPath(path);
     paraTable.SetConnection(&conn);
     ExpectFailedSignOn(conn, paraTable);

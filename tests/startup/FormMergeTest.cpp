@@ -17,7 +17,8 @@ int RowsSeenOutside(const std::string& file, const std::string& table) {
     EXPECT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
     sqlite3_stmt* stmt = nullptr;
     int rows = -1;
-    if (sqlite3_prepare_v2(db, ("SELECT count(*) FROM " + table).c_str(), -1, &stmt, nullptr) == SQLITE_OK &&
+    if (sqlite3_prepare_v2(db, ("SELECT count(*) FROM " + table).c_str(), -1, &stmt, nullptr) ==
+            SQLITE_OK &&
         sqlite3_step(stmt) == SQLITE_ROW)
         rows = sqlite3_column_int(stmt, 0);
     sqlite3_finalize(stmt);

@@ -40,8 +40,8 @@ protected:
     void ExpectStartedCleanly() {
         ASSERT_TRUE(Operator.Errors.empty()) << Operator.Errors.front();
         EXPECT_TRUE(Form.DatabaseMain.IsConnected());
-        for (db::TDbTable* t : {&Form.TableMCompany, &Form.TableMCompany1, &Form.TableMerge,
-                                &Form.TableMergeDTL}) {
+        for (db::TDbTable* t :
+             {&Form.TableMCompany, &Form.TableMCompany1, &Form.TableMerge, &Form.TableMergeDTL}) {
             EXPECT_TRUE(t->Active()) << t->Name();
         }
         EXPECT_EQ(Form.TableMergeDTL.IndexFieldNames(), "NO;CODE");
@@ -76,7 +76,8 @@ TEST_F(StartUpTest, NoDirMeansTheProgramFolderWithItsSeparator) {
 
 TEST_F(StartUpTest, TheSettingsFileIsReadFromTheProgramFolderWhateverDirSays) {
     schema::CreateMainDatabase(Data.Str());
-    WriteIni(Program / "ORVEX.ini", "[PATH]\nDICTIONARY=FROM-PROGRAM\nDIR=" + Data.Str(true) + "\n");
+    WriteIni(Program / "ORVEX.ini",
+             "[PATH]\nDICTIONARY=FROM-PROGRAM\nDIR=" + Data.Str(true) + "\n");
     WriteIni(Data / "ORVEX.ini", "[PATH]\nDICTIONARY=FROM-DIR\nDIR=elsewhere\n");
     Start();
     ExpectStartedCleanly();
@@ -142,7 +143,7 @@ TEST_F(StartUpTest, OnePairOfDoubleQuotesAroundAWholeValueIsDropped) {
              "[PATH]\nDICTIONARY=a\"b\"c\nDIR=\"open\n[SETTING]\nSERVERTYPE=\"\n");
     settings = ReadSettingsFile((Program / "ORVEX.ini").string());
     EXPECT_EQ(settings.Dictionary, "a\"b\"c");  // quotes inside a value are kept
-    EXPECT_EQ(settings.Dir, "\"open");        // not around the whole value: kept
+    EXPECT_EQ(settings.Dir, "\"open");          // not around the whole value: kept
     EXPECT_EQ(settings.ServerType, "\"");
 
     // A quoted DIR names the base folder without its quotes.

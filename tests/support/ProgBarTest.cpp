@@ -48,8 +48,8 @@ TEST_F(ProgBarTest, EscAnsweredNoGoesOnAndYesStopsAtTheNextStep) {
     };
     // Esc on the 3rd step is refused; Esc on the 6th is confirmed and that step returns false.
     EXPECT_EQ(RunLoop(form, 100), 5);
-    EXPECT_EQ(op.Questions, (std::vector<std::string>{"Terminate processing ?",
-                                                      "Terminate processing ?"}));
+    EXPECT_EQ(op.Questions,
+              (std::vector<std::string>{"Terminate processing ?", "Terminate processing ?"}));
     EXPECT_TRUE(form.StopRequested);
 }
 

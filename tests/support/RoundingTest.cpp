@@ -86,8 +86,8 @@ TEST(PowerOfTenTest, RepeatedThirtyTwoBitProducts) {
     EXPECT_EQ(PowerOfTen(0), 1);
     EXPECT_EQ(PowerOfTen(2), 100);
     EXPECT_EQ(PowerOfTen(9), 1000000000);
-    EXPECT_EQ(PowerOfTen(0x10002), 100);         // only the low 16 bits are the exponent
-    EXPECT_EQ(IntPow(10, 10), 1410065408);       // 10^10 mod 2^32
+    EXPECT_EQ(PowerOfTen(0x10002), 100);    // only the low 16 bits are the exponent
+    EXPECT_EQ(IntPow(10, 10), 1410065408);  // 10^10 mod 2^32
     EXPECT_EQ(IntPow(-3, 3), -27);
     EXPECT_EQ(IntPow(7, 0), 1);
 }

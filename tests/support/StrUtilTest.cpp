@@ -51,10 +51,10 @@ TEST(SubStrTest, StartZeroCountsAsOne) {
 }
 
 TEST(SubStrTest, BothEndsOfTheText) {
-    EXPECT_EQ(SubStr("200701", 1, 10), "200701");   // count past the end: the rest
-    EXPECT_EQ(SubStr("200701", 6, 1), "1");         // start = length: the last character
+    EXPECT_EQ(SubStr("200701", 1, 10), "200701");  // count past the end: the rest
+    EXPECT_EQ(SubStr("200701", 6, 1), "1");        // start = length: the last character
     EXPECT_EQ(SubStr("200701", 6, 5), "1");
-    EXPECT_EQ(SubStr("200701", 7, 1), "");          // start beyond the end
+    EXPECT_EQ(SubStr("200701", 7, 1), "");  // start beyond the end
     EXPECT_EQ(SubStr("200701", 255, 255), "");
     EXPECT_EQ(SubStr("200701", 1, 0), "");
     EXPECT_EQ(SubStr("200701", 3, 0), "");

@@ -18,8 +18,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -93,14 +93,16 @@ protected:
     }
     std::vector<std::string> Column(db::TDbTable& table, const char* field) {
         std::vector<std::string> values;
-        for (table.First(); !table.Eof(); table.Next()) values.push_back(table.FieldByName(field).AsString());
+        for (table.First(); !table.Eof(); table.Next())
+            values.push_back(table.FieldByName(field).AsString());
         return values;
     }
     // The codes a grid's CODE drop-down offers when it opens.
     std::vector<std::string> DropDownCodes(ui::TDbGrid* grid, int column) {
         QAbstractItemDelegate* delegate = grid->itemDelegateForColumn(column);
         const QModelIndex index = grid->model()->index(0, column);
-        std::unique_ptr<QWidget> editor(delegate->createEditor(grid->viewport(), QStyleOptionViewItem(), index));
+        std::unique_ptr<QWidget> editor(
+            delegate->createEditor(grid->viewport(), QStyleOptionViewItem(), index));
         auto* combo = dynamic_cast<QComboBox*>(editor.get());
         std::vector<std::string> codes;
         if (!combo) return codes;
@@ -193,7 +195,8 @@ TEST_F(MainWindowTest, CheckAllAfterUncheckAllMarksEveryGroupAgain) {
     EXPECT_EQ(Column(Form->TableMerge, "MASTER").front(), "N");
     // The grid shows the marks as check boxes.
     Window->ReloadGrids();
-    EXPECT_EQ(Window->DBGrid1->model()->index(0, 0).data(Qt::CheckStateRole).toInt(), Qt::Unchecked);
+    EXPECT_EQ(Window->DBGrid1->model()->index(0, 0).data(Qt::CheckStateRole).toInt(),
+              Qt::Unchecked);
     EXPECT_EQ(Window->DBGrid1->model()->index(1, 0).data(Qt::CheckStateRole).toInt(), Qt::Checked);
 }
 
@@ -201,7 +204,8 @@ TEST_F(MainWindowTest, SourceGridIsReadOnlyWithoutAGroup) {
     OnSetupPage();
     Focus(Window->DBGrid2);
     EXPECT_FALSE(Form->Controls.DBGrid2ReadOnly);
-    EXPECT_TRUE(Window->DBGrid2->model()->flags(Window->DBGrid2->model()->index(0, 0)) & Qt::ItemIsEditable);
+    EXPECT_TRUE(Window->DBGrid2->model()->flags(Window->DBGrid2->model()->index(0, 0)) &
+                Qt::ItemIsEditable);
 
     Focus(Window->EditPeriod);
     DeleteAllGroups();
@@ -313,8 +317,10 @@ TEST_F(MainWindowTest, SourceAddedInTheGridTakesTheGroupsNoAndIsPostedOnExit) {
     const int row = sources->rowCount() - 1;
     ASSERT_TRUE(sources->setData(sources->index(row, 0), "CO01", Qt::EditRole));
     ASSERT_TRUE(sources->setData(sources->index(row, 2), "D:\\PAYDATA\\CO01", Qt::EditRole));
-    EXPECT_EQ(Form->TableMergeDTL.State(), db::TDataSetState::dsInsert);  // one new row, not yet written
-    EXPECT_EQ(sources->index(row, 1).data().toString(), "Orvex Trading Sdn Bhd");  // the DESC lookup
+    EXPECT_EQ(Form->TableMergeDTL.State(),
+              db::TDataSetState::dsInsert);  // one new row, not yet written
+    EXPECT_EQ(sources->index(row, 1).data().toString(),
+              "Orvex Trading Sdn Bhd");  // the DESC lookup
 
     Focus(Window->CheckAll);
     EXPECT_TRUE(Dialogs.Errors.empty());
@@ -371,7 +377,9 @@ TEST_F(MainWindowTest, MergeButtonRunsTheMergeWithTheSetupPageLocked) {
     EXPECT_FALSE(setupEnabledDuringRun);
     EXPECT_TRUE(Window->TabSheet1->isEnabled());
     EXPECT_TRUE(Window->BitBtn1->isEnabled());
-    EXPECT_TRUE(Window->Memo1->toPlainText().contains("Employee#E0100001 Currency : MYR EX RATE : 1")) << Window->Memo1->toPlainText().left(600).toStdString();
+    EXPECT_TRUE(
+        Window->Memo1->toPlainText().contains("Employee#E0100001 Currency : MYR EX RATE : 1"))
+        << Window->Memo1->toPlainText().left(600).toStdString();
     EXPECT_FALSE(Window->Edit1->text().isEmpty());
 }
 
