@@ -376,57 +376,58 @@ constexpr long long kLockBase = 0x4000000000000000LL;
 constexpr long long kDatabaseRunByte = kLockBase - 1;
 }  // namespace
 
-TableLock::TableLock(const std::string& file, const std::string& table, bool exclusive,
-                     const std::string& what) {
+TableLock::TTake TableLock::Take(const std::string& file, long long offset, bool exclusive) {
     m_use = std::make_unique<FileUse>(file);
     if (m_use->Counted()) m_fd = m_use->TakeDescriptor(exclusive, m_writable);
-    if (m_fd < 0) {
-        throw EDbDatabaseError(
-            TDbErrorCode::FileError,
-            "Cannot open " + what + ": " + std::strerror(errno) + " (" + file + ")");
+    if (m_fd < 0) return TTake::NoFile;
+    m_offset = offset;
+    m_exclusive = exclusive;
+    TTake result = TTake::Locked;
+    if (exclusive && !m_writable)
+        result = TTake::ReadOnly;
+    else if (!Set(exclusive ? F_WRLCK : F_RDLCK))
+        result = TTake::Held;
+    if (result != TTake::Locked) {
+        m_use->GiveBack(m_fd, m_writable);
+        m_fd = -1;
     }
+    return result;
+}
+
+TableLock::TableLock(const std::string& file, const std::string& table, bool exclusive,
+                     const std::string& what) {
     std::uint32_t hash = 2166136261u;
     for (char c : table) {
         hash ^= static_cast<unsigned char>(std::toupper(static_cast<unsigned char>(c)));
         hash *= 16777619u;
     }
-    m_offset = kLockBase + static_cast<long long>(hash);
-    m_exclusive = exclusive;
-    if (exclusive && !m_writable) {
-        m_use->GiveBack(m_fd, m_writable);
-        m_fd = -1;
-        throw EDbDatabaseError(TDbErrorCode::ReadOnly,
-                               "Table " + table +
-                                   " cannot be opened for exclusive use: "
-                                   "read-only: the file cannot be written (" +
-                                   what + ")");
-    }
-    if (!Set(exclusive ? F_WRLCK : F_RDLCK)) {
-        m_use->GiveBack(m_fd, m_writable);
-        m_fd = -1;
-        throw EDbDatabaseError(
-            TDbErrorCode::TableInUse,
-            exclusive ? "Table " + table +
-                            " cannot be opened for exclusive use: it is in use "
-                            "by another user (" +
-                            what + ")"
-                      : "Table " + table + " is in exclusive use by another user (" + what + ")");
+    switch (Take(file, kLockBase + static_cast<long long>(hash), exclusive)) {
+        case TTake::Locked: return;
+        case TTake::NoFile:
+            throw EDbDatabaseError(
+                TDbErrorCode::FileError,
+                "Cannot open " + what + ": " + std::strerror(errno) + " (" + file + ")");
+        case TTake::ReadOnly:
+            throw EDbDatabaseError(TDbErrorCode::ReadOnly,
+                                   "Table " + table +
+                                       " cannot be opened for exclusive use: "
+                                       "read-only: the file cannot be written (" +
+                                       what + ")");
+        case TTake::Held:
+            throw EDbDatabaseError(
+                TDbErrorCode::TableInUse,
+                exclusive
+                    ? "Table " + table +
+                          " cannot be opened for exclusive use: it is in use "
+                          "by another user (" +
+                          what + ")"
+                    : "Table " + table + " is in exclusive use by another user (" + what + ")");
     }
 }
 
 std::unique_ptr<TableLock> TableLock::TryDatabase(const std::string& file) {
     std::unique_ptr<TableLock> lock(new TableLock());
-    lock->m_use = std::make_unique<FileUse>(file);
-    if (!lock->m_use->Counted()) return nullptr;
-    lock->m_fd = lock->m_use->TakeDescriptor(true, lock->m_writable);
-    if (lock->m_fd < 0) return nullptr;
-    lock->m_offset = kDatabaseRunByte;
-    lock->m_exclusive = true;
-    if (!lock->m_writable || !lock->Set(F_WRLCK)) {
-        lock->m_use->GiveBack(lock->m_fd, lock->m_writable);
-        lock->m_fd = -1;
-        return nullptr;
-    }
+    if (lock->Take(file, kDatabaseRunByte, true) != TTake::Locked) return nullptr;
     return lock;
 }
 

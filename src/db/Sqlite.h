@@ -163,7 +163,11 @@ public:
     bool IsExclusive() const { return m_exclusive; }
 
 private:
+    enum class TTake { Locked, NoFile, ReadOnly, Held };
     TableLock() = default;
+    // Takes a descriptor of the file and the lock of the byte at offset; on anything but Locked
+    // the descriptor is given back and the lock holds nothing.
+    TTake Take(const std::string& file, long long offset, bool exclusive);
     bool Set(short type);
     std::unique_ptr<FileUse> m_use;
     int m_fd = -1;

@@ -38,6 +38,21 @@ constexpr TReportColumn kReportColumns[] = {
     {6, "Nett Wage", "P_HTRX", "NETT_WAGE", "AMOUNT"},
 };
 
+// The fixed report columns (employee, pay and wage fields), the same in every company.
+void WriteReportColumns(TTableWriter& rtable) {
+    for (const auto& c : kReportColumns)
+        rtable.Row(true)
+            .Int("NO", c.No)
+            .Text("HEADING", c.Heading)
+            .Text("DATABASE1", c.Database1)
+            .Text("FIELD", c.Field)
+            .Text("CODE", c.Code)
+            .Int("WIDTH", 12)
+            .Text("TYPE1", "N")
+            .Text("HIDE_WAGE", "F")
+            .Post();
+}
+
 const std::vector<std::string> kGLTables = {"GLBODY", "GLCODE", "GLDETAIL", "GLLINE",
                                             "GLMAP",  "GLTYPE", "GLHEADER", "GLPARA"};
 
@@ -191,17 +206,7 @@ void WriteParameters(TDbConnection& conn, const TSourceCompany& company,
 void WriteReports(TDbConnection& conn, const std::vector<TAllowanceCode>& codes, int year) {
     TTableWriter rtable(conn, "RTABLE", year), rtphd(conn, "RTPHD", year),
         rtpdetl(conn, "RTPDETL", year), trnno(conn, "TRNNO", year);
-    for (const auto& c : kReportColumns)
-        rtable.Row(true)
-            .Int("NO", c.No)
-            .Text("HEADING", c.Heading)
-            .Text("DATABASE1", c.Database1)
-            .Text("FIELD", c.Field)
-            .Text("CODE", c.Code)
-            .Int("WIDTH", 12)
-            .Text("TYPE1", "N")
-            .Text("HIDE_WAGE", "F")
-            .Post();
+    WriteReportColumns(rtable);
     int number = kFirstAllowanceColumn;
     for (const auto& a : codes)
         rtable.Row(true)
@@ -262,17 +267,7 @@ void FillDestinationCompany(TDbConnection& conn, const TDemoOptions& options) {
         rtable(conn, "RTABLE", year), trnno(conn, "TRNNO", year);
     WriteYearParameters(para1, options);
     rd.Row(true).Text("YEAR", Year(year)).Text("RESTDAY_TYPE", "RD").Float("FACTOR", 2.0).Post();
-    for (const auto& c : kReportColumns)
-        rtable.Row(true)
-            .Int("NO", c.No)
-            .Text("HEADING", c.Heading)
-            .Text("DATABASE1", c.Database1)
-            .Text("FIELD", c.Field)
-            .Text("CODE", c.Code)
-            .Int("WIDTH", 12)
-            .Text("TYPE1", "N")
-            .Text("HIDE_WAGE", "F")
-            .Post();
+    WriteReportColumns(rtable);
     trnno.Row(true).Int("TRNNO", kFirstAllowanceColumn).Post();
 }
 

@@ -58,6 +58,13 @@ protected:
         if (!index.empty()) table.SetIndexFieldNames(index);
         if (open) table.Open();
     }
+    // The layout a parameterised test runs in: a dictionary when dictionary is true.
+    void MakeLayout(bool dictionary) {
+        if (dictionary)
+            MakeDictionary();
+        else
+            MakeFree();
+    }
     void MakeDictionary(const std::string& user = "ADSSYS", const std::string& password = "pw") {
         std::string path = Dir.Str() + "/DATA.ADD";
         db::CreateDictionary(path, {{user, password}});

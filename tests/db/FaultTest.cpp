@@ -67,10 +67,7 @@ constexpr int kWriteRefused = 10;
 class WriteFailureTest : public DbTest, public ::testing::WithParamInterface<bool> {
 protected:
     void SetUp() override {
-        if (GetParam())
-            MakeDictionary();
-        else
-            MakeFree();
+        MakeLayout(GetParam());
         db::CreateTable(Conn, PeopleTable());
         Conn.Disconnect();
     }
@@ -141,10 +138,7 @@ class SharedFileTest : public DbTest, public ::testing::WithParamInterface<bool>
 // the other program would take the file for unused when it closes, delete the live journal
 // files, and the records committed afterwards would be lost.
 TEST_P(SharedFileTest, AnotherProgramOpeningAndClosingTheTableLosesNothing) {
-    if (GetParam())
-        MakeDictionary();
-    else
-        MakeFree();
+    MakeLayout(GetParam());
     db::CreateTable(Conn, PeopleTable());
     const std::string file = GetParam() ? Dir.Str() + "/DATA.ADD" : Dir.Str() + "/PEOPLE.ADT";
     TDbTable writer("writer");
@@ -179,10 +173,7 @@ TEST_P(SharedFileTest, AnotherProgramOpeningAndClosingTheTableLosesNothing) {
 
 // Exclusive use still conflicts between datasets of one process and with another process.
 TEST_P(SharedFileTest, ExclusiveUseStillConflictsWithOtherDatasetsAndProcesses) {
-    if (GetParam())
-        MakeDictionary();
-    else
-        MakeFree();
+    MakeLayout(GetParam());
     db::CreateTable(Conn, PeopleTable());
     TDbTable first("first");
     first.SetConnection(&Conn);

@@ -13,10 +13,7 @@ namespace {
 class TableTest : public DbTest, public ::testing::WithParamInterface<bool> {
 protected:
     void SetUp() override {
-        if (GetParam())
-            MakeDictionary();
-        else
-            MakeFree();
+        MakeLayout(GetParam());
         db::CreateTable(Conn, PeopleTable());
         Table.SetConnection(&Conn);
         Table.SetTableName("PEOPLE");
