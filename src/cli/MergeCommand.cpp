@@ -14,6 +14,7 @@
 #include "run/MergeRun.h"
 #include "run/RunTexts.h"
 #include "startup/StartUp.h"
+#include "support/PrivateFiles.h"
 
 #include <fstream>
 #include <iostream>
@@ -37,6 +38,12 @@ struct TMergeArgs {
 int RunMergeCommand(const TMergeArgs& args) {
     std::unique_ptr<std::ofstream> log;
     if (!args.Log.empty()) {
+        try {
+            support::CreatePrivateFile(args.Log);  // the run log names employees and amounts
+        } catch (const std::exception& e) {
+            std::cerr << "error: " << e.what() << std::endl;
+            return 1;
+        }
         log = std::make_unique<std::ofstream>(args.Log, std::ios::trunc);
         if (!*log) {
             std::cerr << "error: cannot write the run log " << args.Log << std::endl;
@@ -77,7 +84,7 @@ int RunMergeCommand(const TMergeArgs& args) {
         return 3;
     }
     std::cout << run::kMsgMergeCompleted << std::endl;
-    return 0;
+    return result == run::TMergeResult::CompletedWithFailedChecks ? 4 : 0;
 }
 
 }  // namespace

@@ -62,9 +62,10 @@ bool IsValidPeriod(const std::string& period);
 // "T" and lockPeriod >= the period as a number. Expects DbTablePaypara1 open on the destination.
 bool IsDestinationLocked(TFormMerge& form, const std::string& period);
 
-// How a run ended: every group merged, stopped by the operator (the group being merged when the
-// stop came is finished, later groups are not started), or ended by an error.
-enum class TMergeResult { Completed, Stopped, Failed };
+// How a run ended: every group merged, every group merged but a check of the run's account found
+// the figures wrong, stopped by the operator (the group being merged when the stop came is
+// finished, later groups are not started), or ended by an error.
+enum class TMergeResult { Completed, CompletedWithFailedChecks, Stopped, Failed };
 
 // The line a stopped run ends with: "Merge stopped by the operator: N employees not converted".
 std::string StoppedMessage(std::size_t employeesNotConverted);
