@@ -12,6 +12,7 @@
 
 #include "cli/MergeTerminal.h"
 #include "run/MergeRun.h"
+#include "run/RunSummary.h"
 #include "run/RunTexts.h"
 #include "startup/StartUp.h"
 #include "support/PrivateFiles.h"
@@ -33,6 +34,7 @@ struct TMergeArgs {
     bool SelectedOnly = false;
     bool Yes = false;
     std::string Log;
+    std::string Report;
 };
 
 int RunMergeCommand(const TMergeArgs& args) {
@@ -77,6 +79,17 @@ int RunMergeCommand(const TMergeArgs& args) {
         }
     }
     if (log) log->flush();
+    if (!args.Report.empty()) {
+        try {
+            run::WriteRunReport(form.Account, args.Report);
+        } catch (const std::exception& e) {
+            // The run's outcome stands; the missing report is a failure of its own.
+            std::cerr << "error: " << e.what() << std::endl;
+            if (result != run::TMergeResult::Failed) result = run::TMergeResult::Failed;
+        }
+    }
+    if (result != run::TMergeResult::Failed || !form.Account.Groups.empty())
+        std::cout << run::RunSummaryText(form.Account, false);
     if (result == run::TMergeResult::Failed) return 1;
     if (result == run::TMergeResult::Stopped) {
         // Scripts tell a stopped run from a completed one by the status and the last line.
@@ -102,6 +115,8 @@ void RegisterMergeCommand(CLI::App& app, int& exitCode) {
     cmd->add_flag("--selected-only", args->SelectedOnly, "merge only groups marked T");
     cmd->add_flag("--yes", args->Yes, "answer Yes to every question (default: No)");
     cmd->add_option("--log", args->Log, "write the run log to FILE as well");
+    cmd->add_option("--report", args->Report,
+                    "write the run's account (counts, checks, reconciliation) to FILE as JSON");
     cmd->callback([args, &exitCode] { exitCode = RunMergeCommand(*args); });
 }
 

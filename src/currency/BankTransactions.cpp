@@ -111,6 +111,7 @@ int CopyBankRowsFrom(TFormMerge& form, db::TDbQuery& source) {
                 dest.FieldByName(kFieldCurrCode).SetAsString(form.StdCurr);
             }
             dest.Post();
+            if (run::TGroupAccount* group = form.GroupBeingMerged()) ++group->Currency.BankRows;
             source.Next();
         }
     } catch (const std::exception& e) {

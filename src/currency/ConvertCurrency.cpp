@@ -191,6 +191,7 @@ void HandleHeaderRow(TFormMerge& form, const std::string& empNo) {
         row.Set("CASHAMT", nettWage);
     }
     table.Post();
+    if (run::TGroupAccount* group = form.GroupBeingMerged()) ++group->Currency.Headers;
 }
 
 // The currency codes of an employee's payroll: as the group's sources hold them (a resigned
@@ -222,8 +223,36 @@ bool PayCurrency(TFormMerge& form, const std::string& empNo, TEmployeeCurrency& 
 // Remembers an employee whose payroll of a period stays in its own currency, with the currency
 // codes of that payroll, so that the stamp at the end of the group leaves them on the employee.
 void RememberUnconverted(TFormMerge& form, const std::string& empNo, const std::string& period,
-                         const TEmployeeCurrency& codes) {
+                         const TEmployeeCurrency& codes, const char* reason) {
     UnconvertedEmployees(form).push_back({empNo, codes.FcurrCode, codes.LocalCurrCode, period});
+    if (run::TGroupAccount* group = form.GroupBeingMerged())
+        group->Currency.NotConverted.push_back({empNo, codes.FcurrCode, period, reason});
+}
+
+// The account counts the employees converted per currency, period and the rate applied.
+void AccountConverted(TFormMerge& form, const std::string& empNo, const std::string& period) {
+    run::TGroupAccount* group = form.GroupBeingMerged();
+    if (!group) return;
+    auto& converted = group->Currency.Converted;
+    auto entry = std::find_if(converted.begin(), converted.end(), [&](const auto& c) {
+        return c.Currency == form.EmployeeCurrency && c.Period == period &&
+               c.Rate == form.EmployeeRate;
+    });
+    if (entry == converted.end())
+        converted.push_back({form.EmployeeCurrency, form.EmployeeRate, period, 1});
+    else
+        ++entry->Employees;
+    group->Currency.ConvertedEmployees.push_back(empNo);
+}
+
+void AccountMissingRate(TFormMerge& form, const std::string& currency, const std::string& period) {
+    run::TGroupAccount* group = form.GroupBeingMerged();
+    if (!group) return;
+    auto& missing = group->Currency.MissingRates;
+    if (std::none_of(missing.begin(), missing.end(),
+                     [&](const auto& m) { return m.Currency == currency && m.Period == period; })) {
+        missing.push_back({period, currency});
+    }
 }
 
 }  // namespace
@@ -300,6 +329,7 @@ TConversionResult ConvertCurrency(TFormMerge& form) {
             } else {
                 form.Operator().Inform(empNo + kMsgError1003 + fcurr);
                 haveRate = false;
+                AccountMissingRate(form, fcurr, period);
             }
         } else {
             form.EmployeeRate = 1;
@@ -308,6 +338,7 @@ TConversionResult ConvertCurrency(TFormMerge& form) {
                                       " EX RATE : " + CurrentRateText(form));
 
         if (haveRate) {
+            AccountConverted(form, empNo, period);
             auto& headers = form.P_HTRX;
             headers.FindKey({empNo, period});
             while (!headers.Eof() && headers.FieldByName(kFieldEmpCode).AsString() == empNo &&
@@ -320,7 +351,7 @@ TConversionResult ConvertCurrency(TFormMerge& form) {
         } else {
             // Without a rate any figure would be wrong (an earlier employee's rate, or 0):
             // the employee's payroll stays in its own currency, as copied from the source.
-            RememberUnconverted(form, empNo, period, codes);
+            RememberUnconverted(form, empNo, period, codes, kReasonMissingRate);
         }
         selection.Next();
     }
@@ -330,7 +361,8 @@ TConversionResult ConvertCurrency(TFormMerge& form) {
         const std::string empNo = selection.FieldByName(kFieldEmpCode).AsString();
         TEmployeeCurrency codes;
         if (PayCurrency(form, empNo, codes)) {
-            RememberUnconverted(form, empNo, selection.FieldByName(kFieldPeriod).AsString(), codes);
+            RememberUnconverted(form, empNo, selection.FieldByName(kFieldPeriod).AsString(), codes,
+                                kReasonStopped);
         }
     }
 

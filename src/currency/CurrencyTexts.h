@@ -17,6 +17,9 @@ inline constexpr const char* kMsgError1004 = "Error 1004. Unable to locate Sourc
 inline constexpr const char* kMsgBankSourceUnread = "Bank transactions not read from database# ";
 
 // ---- run log and progress ----
+// Why the run's account reports an employee as not converted.
+inline constexpr const char* kReasonMissingRate = "missing rate";
+inline constexpr const char* kReasonStopped = "stopped";
 inline constexpr const char* kLogUpdateHtrx = "UpdateHTRXField ";
 inline constexpr const char* kLogUpdateHtrxEmp = "UpdateHTRXField emp_no :";
 inline constexpr const char* kProgressMessage = "Process Currency conversion.";

@@ -85,6 +85,8 @@ int NumberAllowances(TFormMerge& form) {
             rtable.Edit();
         } else {
             rtable.Append();
+            if (run::TGroupAccount* group = form.GroupBeingMerged())
+                ++group->Rebuilds.AllowanceColumns;
             rtable.FieldByName(kColNo).SetAsInteger(allw.FieldByName(kAllowNo).AsInteger());
             rtable.FieldByName(kColCode).SetAsString(kAllowanceColumnCode);
             rtable.FieldByName(kColSource).SetAsString(kAllowanceSource);

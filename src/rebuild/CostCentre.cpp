@@ -85,6 +85,7 @@ void WriteEmployeeYear(TFormMerge& form, const std::string& empNo) {
         }
         cost.FieldByName(kCostPercent).SetAsFloat(kFullShare);
         cost.Post();
+        if (run::TGroupAccount* group = form.GroupBeingMerged()) ++group->Rebuilds.CostCentreRows;
     }
 }
 

@@ -33,6 +33,8 @@ const std::vector<std::string> kPeriodTables = {"P_DTRXAW", "P_DTRXAS", "P_DTRXN
                                                 "P_HTRX",   "YTDEMPL",  "BANKTRX"};
 
 void ShowCleared(TFormMerge& form, const std::string& tableName) {
+    if (TGroupAccount* group = form.GroupBeingMerged())
+        group->Cleared.push_back({tableName, form.DbQueryDel.RowsAffected()});
     form.Controls.edit2 = kProgressClear + tableName;
     form.ProcessMessages();
 }

@@ -32,6 +32,7 @@
 #include "currency/ConvertCurrency.h"
 #include "rebuild/Rebuilds.h"
 #include "run/ClearDestination.h"
+#include "run/RunChecks.h"
 #include "run/RunTexts.h"
 #include "run/TransferTables.h"
 #include "signon/Credentials.h"
@@ -40,6 +41,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 
 namespace peltorn::run {
 
@@ -104,17 +106,27 @@ bool RunGroup(TFormMerge& form) {
     TRunContext& context = CurrentRunContext();
     const std::string code = form.TableMerge.FieldByName(kMergeGroupCode).AsString();
     context = {code, {}, {}};
+    form.Account.Groups.push_back({});
+    TGroupAccount& account = form.Account.Groups.back();
+    account.No = form.TableMerge.FieldByName(kMergeGroupNo).AsInteger();
+    account.Code = code;
+    auto skip = [&account](const std::string& reason) {
+        account.Result = kResultSkipped;
+        account.Error = reason;
+        return false;
+    };
 
     // Checked before the selection, so it applies to every group, selected or not.
     if (support::SubStr(code, 1, 1) != kConsolidatedMark)
         throw EMergeError(kMsgInvalidMergeDatabase);
     if (form.Controls.chkMERGE && form.TableMerge.FieldByName(kMergeGroupMaster).AsString() != kYes)
-        return false;
+        return skip(kSkipNotSelected);
 
     form.CurrentDbPath =
         DestinationPath(form.BaseFolder, form.DictionarySetting, support::TrimSpaces(code));
     form.Controls.Edit1 = form.CurrentDbPath;
     context.Database = form.CurrentDbPath;
+    account.Destination = form.CurrentDbPath;
     // Two runs merging one destination at once would each clear it and then each add their
     // sources: every always-added table twice, every amount converted twice. The destination is
     // held against every other run for the whole group (released on the way out, also when the
@@ -130,7 +142,7 @@ bool RunGroup(TFormMerge& form) {
     form.DbTablePaypara1.Open();
     if (IsDestinationLocked(form, form.Controls.EditPeriod)) {
         form.Operator().Inform(kMsgLockedSkipped + code);
-        return false;
+        return skip(kMsgLockedSkipped + code);
     }
 
     form.Stage("clearing");
@@ -157,7 +169,47 @@ bool RunGroup(TFormMerge& form) {
     if (!form.StdCurr.empty()) currency::StampEmployeeCurrency(form, form.StdCurr);
     form.Stage("");
     // A stop during the conversion, or one the cost-centre rebuild left standing.
-    return conversion.Stopped || form.FormMsg.StopRequested;
+    const bool stopped = conversion.Stopped || form.FormMsg.StopRequested;
+    // The checks read what the stages wrote; a stopped group is left incomplete on purpose.
+    if (!stopped && form.CheckGroups) {
+        form.Stage("checks");
+        CheckGroup(form, account);
+        form.Stage("");
+    }
+    account.Result = stopped ? kResultStopped : kResultCompleted;
+    return stopped;
+}
+
+std::string RunResultText(TMergeResult result) {
+    switch (result) {
+        case TMergeResult::Completed: return kResultCompleted;
+        case TMergeResult::CompletedWithFailedChecks: return kResultFailedChecks;
+        case TMergeResult::Stopped: return kResultStopped;
+        case TMergeResult::Failed: break;
+    }
+    return kResultFailed;
+}
+
+// The run's account from its start: the period, the time, the options of the window.
+void BeginAccount(TFormMerge& form) {
+    const TMergeControls& c = form.Controls;
+    form.Account = {};
+    form.Account.Period = c.EditPeriod;
+    form.Account.Started = AccountTime(std::chrono::system_clock::now());
+    form.Account.Options.Leave = c.CheckBoxLeave;
+    form.Account.Options.GL = c.CheckBoxGL;
+    form.Account.Options.ExcludeSpecial = c.chkSPE;
+    form.Account.Options.SelectedOnly = c.chkMERGE;
+    form.TransferBeingCounted = nullptr;
+}
+
+void EndAccount(TFormMerge& form, TMergeResult result,
+                std::chrono::steady_clock::time_point started) {
+    form.AccountRunLog();
+    form.TransferBeingCounted = nullptr;
+    form.Account.Result = RunResultText(result);
+    form.Account.ElapsedS =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 }
 
 }  // namespace
@@ -213,6 +265,8 @@ std::string StoppedMessage(std::size_t employeesNotConverted) {
 
 TMergeResult BitBtn1Click(TFormMerge& form) {
     TMergeControls& c = form.Controls;
+    const auto started = std::chrono::steady_clock::now();
+    BeginAccount(form);
     g_runContext = {};
     form.EmployeesNotConverted = 0;
     c.Memo1.clear();
@@ -240,13 +294,18 @@ TMergeResult BitBtn1Click(TFormMerge& form) {
 
     g_runContext = {};
     form.FormMsg.CloseProgress();
+    const TMergeResult result = stopped ? TMergeResult::Stopped
+                                : form.Account.FailedChecks()
+                                    ? TMergeResult::CompletedWithFailedChecks
+                                    : TMergeResult::Completed;
+    EndAccount(form, result, started);
     form.Operator().Inform(stopped ? StoppedMessage(form.EmployeesNotConverted)
                                    : std::string(kMsgMergeCompleted));
     c.BitBtn1Enabled = true;
     c.BitBtn2Enabled = true;
     form.dbDest.Disconnect();
     form.dbSource.Disconnect();
-    return stopped ? TMergeResult::Stopped : TMergeResult::Completed;
+    return result;
 }
 
 std::string RunErrorReport(const std::string& errorText, const TRunContext& context) {
@@ -263,10 +322,18 @@ std::string RunErrorReport(const std::string& errorText, const TRunContext& cont
 }
 
 TMergeResult RunMerge(TFormMerge& form) {
+    const auto started = std::chrono::steady_clock::now();
     try {
         return BitBtn1Click(form);
     } catch (const std::exception& e) {
-        form.Operator().ReportError(RunErrorReport(e.what(), CurrentRunContext()));
+        const std::string report = RunErrorReport(e.what(), CurrentRunContext());
+        if (TGroupAccount* group = form.GroupBeingMerged()) {
+            form.Stage("");  // the stage the error ended ends with it
+            group->Result = kResultFailed;
+            group->Error = report;
+        }
+        form.Operator().ReportError(report);
+        EndAccount(form, TMergeResult::Failed, started);
         return TMergeResult::Failed;
     }
 }

@@ -77,6 +77,7 @@ inline constexpr const char* kPeriodParam = "PERIOD";
 
 // ---- tables and fields addressed by name ----
 inline constexpr const char* kMergeGroupCode = "CODE";      // MERGRHD and MERGEDTL
+inline constexpr const char* kMergeGroupNo = "NO";          // MERGRHD
 inline constexpr const char* kMergeGroupMaster = "MASTER";  // MERGRHD
 inline constexpr const char* kMergeSourcePath = "PATH";     // MERGEDTL
 inline constexpr const char* kLockField = "lock";           // PAYPARA1
@@ -97,5 +98,13 @@ inline constexpr const char* kEmpCode = "EMPCODE";
 inline constexpr const char* kEmpNo = "EMP_NO";
 inline constexpr const char* kEmpCodeAlt = "EMP_CODE";
 inline constexpr const char* kPparaRd = "PPARA_RD";
+
+// Why the account counts source records as skipped.
+inline constexpr const char* kSkipResigned = "STOP_IND \"E\" (master record not carried over)";
+inline constexpr const char* kSkipNoEmployee = "empty EMPCODE";
+inline constexpr const char* kSkipLeaveNotChosen =
+    "table not transferred (leave records not chosen)";
+inline constexpr const char* kSkipNotSelected = "not selected (MASTER is not \"T\")";
+inline constexpr const char* kSkipNeverTransferred = "table not transferred";
 
 }  // namespace peltorn::run

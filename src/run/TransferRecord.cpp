@@ -201,10 +201,15 @@ void TransferRecord(TFormMerge& form) {
 
     if (rule.Match == AddUnlessNoEmployee &&
         form.tblSource.FieldByName(kEmpCode).AsString().empty()) {
+        if (run::TTransferCount* count = form.TransferBeingCounted) {
+            ++count->Skipped;
+            count->SkipReason = kSkipNoEmployee;
+        }
         return;
     }
     if (rule.Progress != None) form.Controls.edit2 = ProgressText(form, rule.Progress, table);
 
+    bool found = false;
     if (rule.Match == UpdateOrAdd) {
         OnDestination(form, [&] {
             if (*rule.IndexMadeCurrent) dest.SetIndexFieldNames(rule.IndexMadeCurrent);
@@ -213,7 +218,8 @@ void TransferRecord(TFormMerge& form) {
         values.reserve(rule.Keys.size());
         for (const auto& key : rule.Keys) values.push_back(KeyValue(form, key));
         OnDestination(form, [&] {
-            if (dest.FindKey(values))
+            found = dest.FindKey(values);
+            if (found)
                 dest.Edit();
             else
                 dest.Append();
@@ -243,6 +249,8 @@ void TransferRecord(TFormMerge& form) {
         throw EMergeError(kErrEmployeePrefix + form.CurrentEmpCode + " " + e.what());
     }
     ++form.RecordsTransferred;
+    if (run::TTransferCount* count = form.TransferBeingCounted)
+        ++(found ? count->Updated : count->Added);
 }
 
 }  // namespace peltorn::run

@@ -155,11 +155,29 @@ void RememberSourceCurrency(TFormMerge& form) {
         src.FieldByName(kFcurrCode).AsString(), src.FieldByName(kLocalCurrCode).AsString()};
 }
 
+// The account's count of the table about to be transferred from the current source (null outside
+// a merge group). Counted into by the record transfer until the next table begins.
+void CountTransfer(TFormMerge& form, const std::string& table, const char* skipReason = "") {
+    form.TransferBeingCounted = nullptr;
+    if (TGroupAccount* group = form.GroupBeingMerged()) {
+        group->Transfers.push_back({form.SourceDbPath, table, 0, 0, 0, 0, skipReason});
+        form.TransferBeingCounted = &group->Transfers.back();
+    }
+}
+
 void TransferAllRecords(TFormMerge& form, bool pickEmployee, bool skipStopped) {
     db::TDbQuery& src = form.tblSource;
+    TTransferCount* count = form.TransferBeingCounted;
     for (src.First(); !src.Eof(); src.Next()) {
+        if (count) ++count->Read;
         if (skipStopped) RememberSourceCurrency(form);
-        if (skipStopped && src.FieldByName(kStopInd).AsString() == kStoppedEmployee) continue;
+        if (skipStopped && src.FieldByName(kStopInd).AsString() == kStoppedEmployee) {
+            if (count) {
+                ++count->Skipped;
+                count->SkipReason = kSkipResigned;
+            }
+            continue;
+        }
         if (pickEmployee) PickEmployeeCode(form);
         TransferRecord(form);
         form.ProcessMessages();
@@ -180,7 +198,11 @@ void TransferCompanyTable(TFormMerge& form, const TTableRule& rule) {
         form.tblSource.SetTablePassword(kPHtrx, signon::kFreeTablePassword);
     }
     CloseDestinationTable(form);
-    if (rule.LeaveOnly && !form.Controls.CheckBoxLeave) return;
+    if (rule.LeaveOnly && !form.Controls.CheckBoxLeave) {
+        CountTransfer(form, table, kSkipLeaveNotChosen);
+        form.TransferBeingCounted = nullptr;
+        return;
+    }
 
     OpenSourceSelection(form, SelectionOf(rule, form.Controls.EditPeriod, form.Controls.chkSPE),
                         form.Controls.EditPeriod);
@@ -200,7 +222,9 @@ void TransferCompanyTable(TFormMerge& form, const TTableRule& rule) {
     });
 
     form.Controls.edit2 = form.SourceDbPath + kPathSeparator + table;
+    CountTransfer(form, table);
     TransferAllRecords(form, true, table == kEmployee);
+    form.TransferBeingCounted = nullptr;
 
     // One flush per table, not per record; an empty destination table has nothing to flush.
     OnDestination(form, [&] {
@@ -241,7 +265,11 @@ void TransferCompanyTables(TFormMerge& form) {
     c.Gauge1Max = kGaugeMax;
     for (const auto& rule : kMergeTables) {
         c.Gauge1Progress = std::min(c.Gauge1Progress + 1, c.Gauge1Max);
-        if (rule.Table == std::string(kEmpCld)) continue;
+        if (rule.Table == std::string(kEmpCld)) {
+            CountTransfer(form, rule.Table, kSkipNeverTransferred);
+            form.TransferBeingCounted = nullptr;
+            continue;
+        }
         TransferCompanyTable(form, rule);
     }
 }
@@ -251,7 +279,9 @@ void TransferParameterTable(TFormMerge& form, const std::string& tableName) {
     CurrentRunContext().Table = tableName;
     OpenSourceSelection(form, {kSelectAllFrom + tableName}, {});
     OpenDestinationTable(form, tableName);
+    CountTransfer(form, tableName);
     TransferAllRecords(form, false, false);
+    form.TransferBeingCounted = nullptr;
     CloseDestinationTable(form);
     form.tblDest.SetTableName("");
     ClearIndex(form.tblDest);
@@ -262,7 +292,9 @@ void TransferGLTables(TFormMerge& form) {
         CurrentRunContext().Table = table;
         OpenSourceSelection(form, {kSelectAllFrom + table}, {});
         OpenDestinationTable(form, table);
+        CountTransfer(form, table);
         TransferAllRecords(form, false, false);
+        form.TransferBeingCounted = nullptr;
     }
 }
 

@@ -19,11 +19,13 @@ struct TableDecl {
 }  // namespace
 
 void TCommittingOperator::Inform(const std::string& text) {
+    if (OnShown) OnShown(text);
     db::FlushPendingWrites();
     m_target->Inform(text);
 }
 
 bool TCommittingOperator::Ask(const std::string& question) {
+    if (OnShown) OnShown(question);
     db::FlushPendingWrites();
     return m_target->Ask(question);
 }
@@ -34,9 +36,11 @@ void TCommittingOperator::ReportError(const std::string& text) {
     try {
         db::FlushPendingWrites();
     } catch (const std::exception& e) {
+        if (OnShown) OnShown(text + "; " + e.what());
         m_target->ReportError(text + "; " + e.what());
         return;
     }
+    if (OnShown) OnShown(text);
     m_target->ReportError(text);
 }
 
@@ -44,6 +48,32 @@ void TCommittingOperator::ReportError(const std::string& text) {
 // operator too; it is only pointed at here and used once the window is fully made.
 TFormMerge::TFormMerge(support::IOperator& op) : m_operator(&op), FormMsg(m_committing) {
     BindComponents();
+    m_committing.OnShown = [this](const std::string& text) { AccountMessage(text); };
+}
+
+void TFormMerge::AccountRunLog() {
+    // A run log emptied (a new run) starts the count again.
+    if (Controls.Memo1.size() < m_memoAccounted) m_memoAccounted = 0;
+    const std::string now = run::AccountTime(std::chrono::system_clock::now());
+    for (; m_memoAccounted < Controls.Memo1.size(); ++m_memoAccounted)
+        Account.Messages.push_back({now, Controls.Memo1[m_memoAccounted]});
+}
+
+void TFormMerge::AccountMessage(const std::string& text) {
+    AccountRunLog();
+    Account.Messages.push_back({run::AccountTime(std::chrono::system_clock::now()), text});
+}
+
+void TFormMerge::Stage(const char* stage) {
+    if (run::TGroupAccount* group = GroupBeingMerged()) {
+        const auto now = std::chrono::steady_clock::now();
+        if (!group->Stages.empty() && group->Stages.back().ElapsedS < 0)
+            group->Stages.back().ElapsedS =
+                std::chrono::duration<double>(now - m_stageStarted).count();
+        if (*stage) group->Stages.push_back({stage, -1});
+        m_stageStarted = now;
+    }
+    if (OnStage) OnStage(stage);
 }
 
 void TFormMerge::SetOperator(support::IOperator& op) { m_operator = &op; }

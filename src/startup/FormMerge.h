@@ -8,9 +8,11 @@
 #pragma once
 
 #include "db/Db.h"
+#include "run/RunAccount.h"
 #include "support/Operator.h"
 #include "support/ProgBar.h"
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <map>
@@ -56,6 +58,8 @@ struct TMergeControls {
 class TCommittingOperator : public support::IOperator {
 public:
     explicit TCommittingOperator(support::IOperator* const& target) : m_target(target) {}
+    // Called with every message, question and error text before it is shown.
+    std::function<void(const std::string&)> OnShown;
     void Inform(const std::string& text) override;
     bool Ask(const std::string& question) override;
     void ReportError(const std::string& text) override;
@@ -83,16 +87,36 @@ public:
 
     support::IOperator& Operator() { return m_committing; }
     void SetOperator(support::IOperator& op);
-    // Let the windows process pending messages.
-    void ProcessMessages() { m_operator->ProcessMessages(); }
+    // Let the windows process pending messages. The run log lines written since the last call
+    // go into the run's account first.
+    void ProcessMessages() {
+        if (Controls.Memo1.size() != m_memoAccounted) AccountRunLog();
+        m_operator->ProcessMessages();
+    }
 
     // Called as each stage of a merge group begins ("clearing", "transfer", "currency", "bank",
     // "cost-centre", "allowance columns", "employee stamp") and with "" when the group's stages
     // have ended. Empty unless somebody watches the run (the merge benchmark times the stages).
+    // The stage also begins (and the one before ends) in the account of the group being merged.
     std::function<void(const char* stage)> OnStage;
-    void Stage(const char* stage) {
-        if (OnStage) OnStage(stage);
+    void Stage(const char* stage);
+
+    // ---- the run's account ----
+    run::TRunAccount Account;
+    // The group being merged, or null between groups and outside a run.
+    run::TGroupAccount* GroupBeingMerged() {
+        return !Account.Groups.empty() && Account.Groups.back().Result.empty()
+                   ? &Account.Groups.back()
+                   : nullptr;
     }
+    // The table being transferred, or null; the record transfer counts into it.
+    run::TTransferCount* TransferBeingCounted = nullptr;
+    // The checks and the reconciliation after each group (on unless the merge benchmark measures
+    // the run without them).
+    bool CheckGroups = true;
+    // The run log lines not yet in the account, and one message, with the time they were shown.
+    void AccountRunLog();
+    void AccountMessage(const std::string& text);
 
     TMergeControls Controls;
     support::TFormMsg FormMsg;  // the progress window, one instance for the process
@@ -174,6 +198,8 @@ public:
 
 private:
     void BindComponents();
+    std::size_t m_memoAccounted = 0;
+    std::chrono::steady_clock::time_point m_stageStarted;
 };
 
 }  // namespace peltorn
