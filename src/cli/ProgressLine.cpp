@@ -49,13 +49,13 @@ std::string RenderProgressLine(const TProgressLine& line, int columns, bool colo
     // The bar takes a quarter of the line, between 10 and 24 characters; on a very narrow
     // terminal it gives way to the text.
     const std::size_t barWidth = std::clamp<std::size_t>(width / 4, 10, 24);
-    if (width < elapsed.size() + barWidth + 3 + 10)
-        return CutToWidth(elapsed + "  " + text, width);
+    if (width < elapsed.size() + barWidth + 3 + 10) return CutToWidth(elapsed + "  " + text, width);
 
     std::size_t filled = 0;
     if (line.BarTotal > 0) {
         const int done = std::clamp(line.BarDone, 0, line.BarTotal);
-        filled = barWidth * static_cast<std::size_t>(done) / static_cast<std::size_t>(line.BarTotal);
+        filled =
+            barWidth * static_cast<std::size_t>(done) / static_cast<std::size_t>(line.BarTotal);
     }
     std::string out = elapsed + " [";
     if (colour && filled > 0) out += kGreen;

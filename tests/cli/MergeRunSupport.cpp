@@ -124,7 +124,6 @@ std::string MergeCommand(const std::string& dir, bool dictionary) {
            kPeriod;
 }
 
-
 void ExpectSoundFiles(const std::string& dir, bool dictionary) {
     std::vector<std::string> files;
     for (const auto& d : Destinations(dir, dictionary)) {
@@ -153,7 +152,6 @@ void ExpectSoundFiles(const std::string& dir, bool dictionary) {
         EXPECT_EQ(result, "ok") << file;
     }
 }
-
 
 std::function<void(pid_t, int)> SendSignal(int signal) {
     return [signal](pid_t child, int) { ::kill(child, signal); };
@@ -229,7 +227,8 @@ TWatchedRun RunWatched(const std::vector<std::string>& args, const TRunSetup& se
         streams.push_back({out[0], &run.Out});
     else
         ::close(out[0]);
-    streams.push_back({setup.Terminal ? terminal : err[0], setup.Terminal ? &run.Terminal : &run.Err});
+    streams.push_back(
+        {setup.Terminal ? terminal : err[0], setup.Terminal ? &run.Terminal : &run.Err});
 
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::seconds(setup.TimeoutSeconds);
@@ -260,7 +259,8 @@ TWatchedRun RunWatched(const std::vector<std::string>& args, const TRunSetup& se
         while (run.StepsDone < steps.size()) {
             const TStep& step = steps[run.StepsDone];
             bool seen = false;
-            for (auto& s : streams) seen = seen || s.Text->find(step.Marker, s.From) != std::string::npos;
+            for (auto& s : streams)
+                seen = seen || s.Text->find(step.Marker, s.From) != std::string::npos;
             if (!seen) break;
             for (auto& s : streams) s.From = s.Text->size();
             step.Act(pid, terminal);

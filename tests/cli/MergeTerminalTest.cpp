@@ -40,8 +40,8 @@ std::vector<std::string> DrawnLines(const std::string& terminal) {
         const auto next = terminal.find('\r', from + 1);
         if (end == std::string::npos) break;
         if (next == std::string::npos || end < next) {
-            std::string text = std::regex_replace(terminal.substr(from + 1, end - from - 1),
-                                                  kEscape, "");
+            std::string text =
+                std::regex_replace(terminal.substr(from + 1, end - from - 1), kEscape, "");
             if (!text.empty()) lines.push_back(text);
         }
         from += 1;
@@ -182,10 +182,10 @@ TEST_F(MergeTerminalTest, ClosedOrVanishingOutputNeverEndsTheRun) {
     TempDir io;
     const std::string status = Quote((io / "status").string());
     const std::string err = Quote((io / "err").string());
+    const std::string merge = "timeout 60 " + MergeCommand(dir.Str(), false);
     for (const std::string& line :
-         {"{ " + MergeCommand(dir.Str(), false) + " 2>" + err + "; echo $? >" + status +
-              "; } | head -1 >/dev/null",
-          MergeCommand(dir.Str(), false) + " >&- 2>&-; echo $? >" + status}) {
+         {"{ " + merge + " 2>" + err + "; echo $? >" + status + "; } | head -1 >/dev/null",
+          merge + " >&- 2>&-; echo $? >" + status}) {
         Shell(line);
         std::ifstream in((io / "status").string());
         int code = -1;
