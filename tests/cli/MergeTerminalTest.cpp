@@ -91,8 +91,10 @@ TEST_F(MergeTerminalTest, ProgressIsOneLineRewrittenInPlaceWithinTheWidth) {
             EXPECT_LE(line.size(), 59u) << line;
             EXPECT_TRUE(std::regex_search(line, std::regex(R"(^\d+:\d\d \[[#.]+\] )"))) << line;
         }
+        // Group, source, table and its records while a source is transferred.
+        static const std::regex kTransfer(R"(#GRP\d  CO\d\d  [A-Z_0-9]+  \d+ records?$)");
         EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
-            return l.find("#GRP1  CO02  ") != std::string::npos;  // group, source, table
+            return std::regex_search(l, kTransfer);
         })) << run.Terminal;
         // Nothing of the line is left behind for the next prompt.
         EXPECT_EQ(run.Terminal.substr(run.Terminal.size() - 4), std::string("\r") + kEraseToEnd)
@@ -126,8 +128,12 @@ TEST_F(MergeTerminalTest, RunLogLinesAtThePromptNeverShareTheProgressLine) {
         ASSERT_TRUE(ownLine) << run.Terminal.substr(at - 80, 100);
     }
     EXPECT_GT(logLines, 10u);
-    const std::string end = "\r\x1b[KMerge database completed\r\n";
-    EXPECT_EQ(run.Terminal.substr(run.Terminal.size() - end.size()), end);
+    // The progress line is erased for good before what follows the run log.
+    const std::string rest = run.Terminal.substr(run.Terminal.rfind("\r\x1b[K") + 4);
+    const std::string end = "Merge database completed\r\n";
+    ASSERT_GE(rest.size(), end.size()) << rest;
+    EXPECT_EQ(rest.substr(rest.size() - end.size()), end);
+    EXPECT_EQ(rest.find("Employee#"), std::string::npos) << "the run log after the last erase";
 }
 
 // Ctrl-C once: the group being merged is finished, no later group is started, status 3.
@@ -142,7 +148,8 @@ TEST_F(MergeTerminalTest, CtrlCOnceStopsAfterTheGroupBeingMerged) {
     const auto stop = run.Terminal.find(cli::kStopRequestedLine);
     ASSERT_NE(stop, std::string::npos) << run.Terminal;
     EXPECT_EQ(Occurrences(run.Terminal, cli::kStopRequestedLine), 1u);
-    EXPECT_NE(run.Terminal.find("#GRP1  CO03", stop), std::string::npos) << "group 1 not finished";
+    EXPECT_NE(run.Terminal.find("#GRP1  employee stamp", stop), std::string::npos)
+        << "group 1 was not finished";
     EXPECT_EQ(run.Terminal.find("#GRP2", stop), std::string::npos) << "group 2 was started";
     EXPECT_EQ(LastLine(run.Out).rfind("Merge stopped by the operator: ", 0), 0u) << run.Out;
 }
