@@ -21,4 +21,10 @@ void RegisterDemoCommand(CLI::App& app, int& exitCode);     // peltorn demo ...
 // Runs body; an exception becomes "error: <text>" on standard error and exit code 1.
 int Guarded(const std::function<void()>& body);
 
+// The option --ini FILE (the settings file; default: ORVEX.ini beside the program) on command and
+// on every subcommand below it, all writing into ini, so that it may stand before or after a
+// subcommand's name (peltorn groups --ini FILE list, peltorn groups list --ini FILE). Call it
+// after the subcommands are added. Two different files named so are wrong usage.
+void AddIniOption(CLI::App& command, std::string& ini);
+
 }  // namespace peltorn::cli

@@ -60,15 +60,10 @@ void RegisterGroupsCommands(CLI::App& app, int& exitCode) {
     auto* groups = app.add_subcommand("groups", "list and edit the merge groups");
     groups->require_subcommand(1);
     auto args = std::make_shared<GroupsArgs>();
-    // Before the subcommand (groups --ini FILE list) or after it (groups list --ini FILE).
-    groups->add_option("--ini", args->Ini, "settings file (default: ORVEX.ini beside the program)");
     const char* argv0 = "peltorn";
 
     auto add = [&](const std::string& name, const std::string& help) {
-        auto* cmd = groups->add_subcommand(name, help);
-        cmd->add_option("--ini", args->Ini,
-                        "settings file (default: ORVEX.ini beside the program)");
-        return cmd;
+        return groups->add_subcommand(name, help);
     };
     auto run = [args, argv0, &exitCode](std::function<void(TFormMerge&)> body) {
         exitCode = Guarded([&] { WithForm(*args, argv0, body); });
@@ -125,6 +120,8 @@ void RegisterGroupsCommands(CLI::App& app, int& exitCode) {
     add("uncheck-all", "mark every merge group not selected")->callback([run] {
         run([](TFormMerge& form) { setup::UncheckAll(form); });
     });
+    // Before the subcommand (groups --ini FILE list) or after it (groups list --ini FILE).
+    AddIniOption(*groups, args->Ini);
 }
 
 }  // namespace peltorn::cli

@@ -2,12 +2,16 @@
 // run is the same engine operation the "&Merge Database" button starts.
 //
 //   peltorn merge [--ini FILE] --period YYYYMM [--leave] [--no-gl] [--exclude-special]
-//                 [--selected-only] [--yes] [--log FILE]
+//                 [--selected-only] [--yes] [--log FILE] [--quiet] [--progress none|bar|lines]
 //
-// Standard output: the progress texts and the run log, ending with "Merge database completed"
-// (exit 0), or, when Ctrl-C stopped the run, with "Merge stopped by the operator: N employees not
-// converted" (exit 3).
-// Standard error: the run's messages and questions; "error: <text>" when the run fails (exit 1).
+// Standard output: the run log, then the summary of the run, then the last line: "Merge database
+// completed" (exit 0, or 4 when checks of the run failed) or, when Ctrl-C stopped the run, "Merge
+// stopped by the operator: N employees not converted" (exit 3). A failed run (exit 1) has no
+// last line there.
+// Standard error: the run's messages and questions, "error: <text>" when the run fails, and the
+// progress (see MergeTerminal.h).
+// SIGPIPE is ignored: a reader that goes away (`| head`) never ends a run in the middle of a
+// destination; what could not be written is lost and the run ends as it would have.
 #include "cli/Commands.h"
 
 #include "cli/MergeTerminal.h"
@@ -17,6 +21,8 @@
 #include "startup/StartUp.h"
 #include "support/PrivateFiles.h"
 
+#include <unistd.h>
+#include <csignal>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -24,6 +30,17 @@
 namespace peltorn::cli {
 
 namespace {
+
+constexpr const char* kExitCodes =
+    "Exit status:\n"
+    "  0  the run completed (last line \"Merge database completed\")\n"
+    "  1  the run failed (\"error: ...\" on standard error)\n"
+    "  2  wrong usage (an unknown option, a missing argument)\n"
+    "  3  the run was stopped by the operator (Ctrl-C; last line \"Merge stopped by the "
+    "operator: N employees not converted\")\n"
+    "  4  the run completed with failed checks (last line \"Merge database completed\")\n"
+    "Ctrl-C stops the run after the group being merged; a second Ctrl-C, or SIGTERM, ends it at "
+    "once as failed.";
 
 struct TMergeArgs {
     std::string Ini;
@@ -35,9 +52,26 @@ struct TMergeArgs {
     bool Yes = false;
     std::string Log;
     std::string Report;
+    bool Quiet = false;
+    std::string Progress;  // empty: bar on a terminal, none otherwise
 };
 
+TProgressMode ProgressMode(const std::string& choice) {
+    if (choice == "bar") return TProgressMode::Bar;
+    if (choice == "lines") return TProgressMode::Lines;
+    if (choice == "none") return TProgressMode::None;
+    return IsTerminal(STDERR_FILENO) ? TProgressMode::Bar : TProgressMode::None;
+}
+
+// The last lines of standard output; a write that fails is not the run's failure.
+void WriteOut(const std::string& line) {
+    std::cout << line << '\n';
+    std::cout.flush();
+    std::cout.clear();
+}
+
 int RunMergeCommand(const TMergeArgs& args) {
+    std::signal(SIGPIPE, SIG_IGN);
     std::unique_ptr<std::ofstream> log;
     if (!args.Log.empty()) {
         try {
@@ -52,7 +86,13 @@ int RunMergeCommand(const TMergeArgs& args) {
             return 1;
         }
     }
-    TTerminalOperator terminal(std::cout, std::cerr, args.Yes, log.get());
+    TTerminalSetup setup;
+    setup.Progress = ProgressMode(args.Progress);
+    setup.BarColour = TerminalAllowsColour(STDERR_FILENO);
+    setup.OutputOnTerminal = SameTerminal(STDOUT_FILENO, STDERR_FILENO);
+    setup.ShowRunLog = !args.Quiet;
+    setup.TerminalFd = STDERR_FILENO;
+    TTerminalOperator terminal(std::cout, std::cerr, args.Yes, log.get(), setup);
     TFormMerge form(terminal);
     terminal.Attach(form);
 
@@ -66,7 +106,7 @@ int RunMergeCommand(const TMergeArgs& args) {
     c.chkSPE = args.ExcludeSpecial;
     c.chkMERGE = args.SelectedOnly;
 
-    TTerminalOperator::CatchInterrupt();
+    terminal.BeginRun();
     run::TMergeResult result = run::RunMerge(form);
     if (result != run::TMergeResult::Failed) {
         // The run committed everything before it said so; anything still held is written now,
@@ -76,28 +116,49 @@ int RunMergeCommand(const TMergeArgs& args) {
         } catch (const std::exception& e) {
             form.Operator().ReportError(e.what());
             result = run::TMergeResult::Failed;
+            form.Account.Result = run::kResultFailed;
         }
     }
-    if (log) log->flush();
+    terminal.EndRun();
+    if (log) {
+        log->flush();
+        if (!*log) std::cerr << "warning: the run log " << args.Log << " is not complete\n";
+    }
     if (!args.Report.empty()) {
         try {
             run::WriteRunReport(form.Account, args.Report);
         } catch (const std::exception& e) {
-            // The run's outcome stands; the missing report is a failure of its own.
+            // The run's outcome stands in the report's place: a run asked for its report and
+            // not given one has not done what it was asked.
             std::cerr << "error: " << e.what() << std::endl;
-            if (result != run::TMergeResult::Failed) result = run::TMergeResult::Failed;
+            result = run::TMergeResult::Failed;
         }
     }
-    if (result != run::TMergeResult::Failed || !form.Account.Groups.empty())
-        std::cout << run::RunSummaryText(form.Account, false);
-    if (result == run::TMergeResult::Failed) return 1;
-    if (result == run::TMergeResult::Stopped) {
-        // Scripts tell a stopped run from a completed one by the status and the last line.
-        std::cout << run::StoppedMessage(form.EmployeesNotConverted) << std::endl;
-        return 3;
+
+    // The summary of the run, between the run log and the last line; printed also with --quiet,
+    // which leaves out only the run log. Colour only on a terminal that has it (see
+    // TerminalAllowsColour: NO_COLOR, TERM=dumb, not a terminal). A run refused before its
+    // first group has nothing to sum up.
+    if (!form.Account.Groups.empty()) {
+        std::string summary =
+            run::RunSummaryText(form.Account, TerminalAllowsColour(STDOUT_FILENO));
+        if (!summary.empty() && summary.back() == '\n') summary.pop_back();
+        WriteOut(summary);
     }
-    std::cout << run::kMsgMergeCompleted << std::endl;
-    return result == run::TMergeResult::CompletedWithFailedChecks ? 4 : 0;
+
+    switch (result) {
+        case run::TMergeResult::Failed: return 1;
+        case run::TMergeResult::Stopped:
+            // Scripts tell a stopped run from a completed one by the status and the last line.
+            WriteOut(run::StoppedMessage(form.EmployeesNotConverted));
+            return 3;
+        case run::TMergeResult::CompletedWithFailedChecks:
+            WriteOut(run::kMsgMergeCompleted);
+            return 4;
+        case run::TMergeResult::Completed: break;
+    }
+    WriteOut(run::kMsgMergeCompleted);
+    return 0;
 }
 
 }  // namespace
@@ -106,7 +167,7 @@ void RegisterMergeCommand(CLI::App& app, int& exitCode) {
     auto args = std::make_shared<TMergeArgs>();
     auto* cmd = app.add_subcommand("merge",
                                    "merge the company databases of every merge group for a period");
-    cmd->add_option("--ini", args->Ini, "settings file (default: ORVEX.ini beside the program)");
+    AddIniOption(*cmd, args->Ini);
     cmd->add_option("--period", args->Period, "period YYYYMM (999999: all periods)")->required();
     cmd->add_flag("--leave", args->Leave, "transfer leave records");
     cmd->add_flag("--no-gl", args->NoGL, "do not merge the general-ledger tables");
@@ -117,6 +178,13 @@ void RegisterMergeCommand(CLI::App& app, int& exitCode) {
     cmd->add_option("--log", args->Log, "write the run log to FILE as well");
     cmd->add_option("--report", args->Report,
                     "write the run's account (counts, checks, reconciliation) to FILE as JSON");
+    cmd->add_flag("--quiet", args->Quiet,
+                  "leave the run log out of standard output (--log still writes it)");
+    cmd->add_option("--progress", args->Progress,
+                    "progress on standard error: bar (one line updated in place), lines (the "
+                    "progress texts, one per line) or none; default: bar on a terminal, else none")
+        ->check(CLI::IsMember({"none", "bar", "lines"}));
+    cmd->footer(kExitCodes);
     cmd->callback([args, &exitCode] { exitCode = RunMergeCommand(*args); });
 }
 

@@ -11,10 +11,9 @@ namespace peltorn::run {
 
 std::string AccountTime(std::chrono::system_clock::time_point when) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
-    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            when.time_since_epoch())
-                            .count() %
-                        1000;
+    const auto millis =
+        std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count() %
+        1000;
     std::tm local{};
     localtime_r(&seconds, &local);
     char text[64];
@@ -28,25 +27,46 @@ namespace {
 
 // The summary counts the transferred tables in the groups an officer thinks in.
 const char* TableGroupOf(const std::string& table) {
-    static const std::map<std::string, const char*> groups = {
-        {"EMPLOYEE", "employees"},    {"EMPLOYMT", "employees"},   {"EMPMISC", "employees"},
-        {"EMP_ALW", "employees"},     {"EMP_BNK", "employees"},    {"EMP_OTH", "employees"},
-        {"EMP_PROS", "employees"},    {"EMP_CLD", "employees"},    {"P_HTRX", "payroll"},
-        {"P_DTRXSF", "payroll"},      {"P_DTRXND", "payroll"},     {"P_DTRXAS", "payroll"},
-        {"P_DTRXRD", "payroll"},      {"P_DTRXNH", "payroll"},     {"P_DTRXAW", "payroll"},
-        {"P_DTRXOT", "payroll"},      {"YTDEMPL", "payroll"},      {"P_DTRXLV", "payroll"},
-        {"MEDICAL", "payroll"},       {"COSTCTR", "payroll"},      {"EMPENT", "leave"},
-        {"EMPLEAVE", "leave"},        {"EMP_LVTX", "leave"},       {"LEAV_TRX", "leave"},
-        {"RTPHD", "reports"},         {"RTPDETL", "reports"},      {"GLBODY", "general ledger"},
-        {"GLCODE", "general ledger"}, {"GLDETAIL", "general ledger"},
-        {"GLLINE", "general ledger"}, {"GLMAP", "general ledger"}, {"GLTYPE", "general ledger"},
-        {"GLHEADER", "general ledger"}, {"GLPARA", "general ledger"}};
+    static const std::map<std::string, const char*> groups = {{"EMPLOYEE", "employees"},
+                                                              {"EMPLOYMT", "employees"},
+                                                              {"EMPMISC", "employees"},
+                                                              {"EMP_ALW", "employees"},
+                                                              {"EMP_BNK", "employees"},
+                                                              {"EMP_OTH", "employees"},
+                                                              {"EMP_PROS", "employees"},
+                                                              {"EMP_CLD", "employees"},
+                                                              {"P_HTRX", "payroll"},
+                                                              {"P_DTRXSF", "payroll"},
+                                                              {"P_DTRXND", "payroll"},
+                                                              {"P_DTRXAS", "payroll"},
+                                                              {"P_DTRXRD", "payroll"},
+                                                              {"P_DTRXNH", "payroll"},
+                                                              {"P_DTRXAW", "payroll"},
+                                                              {"P_DTRXOT", "payroll"},
+                                                              {"YTDEMPL", "payroll"},
+                                                              {"P_DTRXLV", "payroll"},
+                                                              {"MEDICAL", "payroll"},
+                                                              {"COSTCTR", "payroll"},
+                                                              {"EMPENT", "leave"},
+                                                              {"EMPLEAVE", "leave"},
+                                                              {"EMP_LVTX", "leave"},
+                                                              {"LEAV_TRX", "leave"},
+                                                              {"RTPHD", "reports"},
+                                                              {"RTPDETL", "reports"},
+                                                              {"GLBODY", "general ledger"},
+                                                              {"GLCODE", "general ledger"},
+                                                              {"GLDETAIL", "general ledger"},
+                                                              {"GLLINE", "general ledger"},
+                                                              {"GLMAP", "general ledger"},
+                                                              {"GLTYPE", "general ledger"},
+                                                              {"GLHEADER", "general ledger"},
+                                                              {"GLPARA", "general ledger"}};
     auto found = groups.find(table);
     return found == groups.end() ? "parameters and codes" : found->second;
 }
 
-const char* const kTableGroupOrder[] = {"employees", "payroll", "leave", "parameters and codes",
-                                        "reports", "general ledger"};
+const char* const kTableGroupOrder[] = {
+    "employees", "payroll", "leave", "parameters and codes", "reports", "general ledger"};
 
 std::string Money(double amount) {
     char text[40];
@@ -131,8 +151,9 @@ std::string RunSummaryText(const TRunAccount& account, bool colour) {
             out << "\n";
         }
         if (!group.Currency.NotConverted.empty())
-            out << "    " << paint.Red(std::to_string(group.Currency.NotConverted.size()) +
-                                       " employees not converted")
+            out << "    "
+                << paint.Red(std::to_string(group.Currency.NotConverted.size()) +
+                             " employees not converted")
                 << "\n";
         for (const auto& missing : group.Currency.MissingRates)
             out << "    missing rate: " << missing.Currency << " for " << missing.Period << "\n";
@@ -152,9 +173,9 @@ std::string RunSummaryText(const TRunAccount& account, bool colour) {
                              Money(r.NettWage), Rate(r.Rate), Money(r.BasicConverted),
                              Money(r.GrossWageConverted), Money(r.NettWageConverted)});
     if (!table.empty()) {
-        const std::vector<std::string> heading = {
-            "source", "currency", "headers", "basic", "gross wage", "nett wage",
-            "rate",   "basic *",  "gross *", "nett *"};
+        const std::vector<std::string> heading = {"source",     "currency",  "headers", "basic",
+                                                  "gross wage", "nett wage", "rate",    "basic *",
+                                                  "gross *",    "nett *"};
         std::vector<std::size_t> widths;
         for (const auto& h : heading) widths.push_back(h.size());
         for (const auto& row : table)

@@ -17,7 +17,8 @@ inline constexpr const char* kCheckHeaders =
     "payroll headers belong to employees in the standard currency or reported not converted";
 inline constexpr const char* kCheckAllowanceCurrency = "no allowance row keeps a currency code";
 inline constexpr const char* kCheckBank = "bank amounts add up to the nett wage";
-inline constexpr const char* kCheckCostCentre = "twelve cost-centre rows of 100 percent per employee";
+inline constexpr const char* kCheckCostCentre =
+    "twelve cost-centre rows of 100 percent per employee";
 inline constexpr const char* kCheckRowsPrefix = "rows of ";
 inline constexpr const char* kCheckRowsSuffix = " equal the sources' rows";
 

@@ -51,12 +51,33 @@ TEST_F(MergeCliTest, CompletedRunEndsWithItsLineAndWritesTheRunLog) {
     CliResult r = RunCli({"merge", "--ini", Ini(), "--period", "202603", "--log", log.string()});
     ASSERT_EQ(r.ExitCode, 0) << r.Err;
     EXPECT_EQ(LastLine(r.Out), "Merge database completed");
-    // The progress texts reach standard output; the run log goes to the file as well.
-    EXPECT_NE(r.Out.find("Clear Record : "), std::string::npos);
+    // Standard output begins with the run log, the same as the file; no progress text reaches
+    // either stream when neither is a terminal.
     const std::string runLog = ReadFile(log);
     EXPECT_NE(runLog.find("Currency : SGD"), std::string::npos) << runLog.substr(0, 400);
-    EXPECT_NE(r.Out.find("Currency : SGD"), std::string::npos);
+    EXPECT_EQ(r.Out.substr(0, runLog.size()), runLog);
+    for (const std::string* stream : {&r.Out, &r.Err}) {
+        EXPECT_EQ(stream->find("Clear Record : "), std::string::npos) << stream->substr(0, 400);
+        EXPECT_EQ(stream->find("Process Currency conversion."), std::string::npos);
+    }
     EXPECT_EQ(r.Err.find("error: "), std::string::npos) << r.Err;
+}
+
+// For logs: --progress lines writes the progress texts one per line on standard error, and
+// --quiet leaves the run log out of standard output only.
+TEST_F(MergeCliTest, ProgressLinesGoToStandardErrorAndQuietKeepsTheRunLogFile) {
+    TempDir logDir;
+    const auto log = logDir / "run.log";
+    CliResult r = RunCli({"merge", "--ini", Ini(), "--period", "202603", "--progress", "lines",
+                          "--quiet", "--log", log.string()});
+    ASSERT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_NE(r.Err.find("\nClear Record : P_HTRX\n"), std::string::npos) << r.Err.substr(0, 400);
+    EXPECT_NE(r.Err.find("\nProcess Currency conversion.\n"), std::string::npos);
+    EXPECT_EQ(r.Err.find('\r'), std::string::npos);
+    EXPECT_EQ(r.Out.find("Clear Record : "), std::string::npos);
+    EXPECT_EQ(r.Out.find("Currency : SGD"), std::string::npos) << r.Out.substr(0, 400);
+    EXPECT_EQ(LastLine(r.Out), "Merge database completed");
+    EXPECT_NE(ReadFile(log).find("Currency : SGD"), std::string::npos);
 }
 
 TEST_F(MergeCliTest, RefusedPeriodIsAnErrorWithStatusOne) {
@@ -98,6 +119,27 @@ TEST_F(MergeCliTest, PeriodIsRequiredAndWrongUsageExitsTwo) {
     CliResult r = RunCli({"merge", "--ini", Ini()});
     EXPECT_EQ(r.ExitCode, 2);
     EXPECT_NE(r.Err.find("--period"), std::string::npos) << r.Err;
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"merge", "--ini", Ini(), "--period", "202603", "--progress",
+                                   "fancy"},
+          {"merge", "--period", "202603", "--ini", Ini(), "--ini", Ini() + ".other"},
+          {"groups", "--ini", Ini(), "add", "one", "#GRP9"},
+          {"groups", "--ini", Ini(), "list", "--ini", Ini() + ".other"},
+          {"groups", "--ini", Ini()}}) {
+        CliResult wrong = RunCli(args);
+        EXPECT_EQ(wrong.ExitCode, 2) << args[0] << " " << args.back() << ": " << wrong.Err;
+        EXPECT_EQ(wrong.Out.find("Merge database completed"), std::string::npos);
+    }
+}
+
+// The settings file may be named before or after the subcommand of groups.
+TEST_F(MergeCliTest, SettingsFileIsTakenBeforeOrAfterTheGroupsSubcommand) {
+    CliResult before = RunCli({"groups", "--ini", Ini(), "list"});
+    CliResult after = RunCli({"groups", "list", "--ini", Ini()});
+    ASSERT_EQ(before.ExitCode, 0) << before.Err;
+    EXPECT_NE(before.Out.find("#GRP1"), std::string::npos) << before.Out;
+    EXPECT_EQ(before.Out, after.Out);
+    EXPECT_EQ(RunCli({"--version"}).Out, "PELTORN VER 9.7.18\n");
 }
 
 }  // namespace
