@@ -1,7 +1,13 @@
 // peltorn merge on a small demo installation: what administrators' scripts rely on (exit status,
 // the last line of standard output, "error: " on standard error, the run log file).
+#include "MergeRunSupport.h"
 #include "TestSupport.h"
+#include "db/Db.h"
 #include "demo/Demo.h"
+#include "signon/Credentials.h"
+
+#include <sys/stat.h>
+#include <nlohmann/json.hpp>
 
 #include <gtest/gtest.h>
 
@@ -61,6 +67,56 @@ TEST_F(MergeCliTest, CompletedRunEndsWithItsLineAndWritesTheRunLog) {
         EXPECT_EQ(stream->find("Process Currency conversion."), std::string::npos);
     }
     EXPECT_EQ(r.Err.find("error: "), std::string::npos) << r.Err;
+}
+
+// An allowance row whose payroll header is missing in the source is never reached by the
+// conversion and keeps its currency: the run completes, its check fails, the status is 4, and the
+// summary and the report (the owner's alone, like the run log) say which check.
+TEST_F(MergeCliTest, AFigureLeftUnconvertedFailsACheckAndExitsFour) {
+    TempDir dir;
+    WriteDemo(dir.Str());
+    {
+        db::TDbConnection conn("source");
+        Connect(conn, (dir.Path() / "COMPANY" / "CO01").string());
+        db::TDbTable rows("P_DTRXAW");
+        rows.SetConnection(&conn);
+        rows.SetTableName("P_DTRXAW");
+        rows.Open();
+        rows.EnableEncryption(signon::kFreeTablePassword);
+        rows.Append();
+        for (auto [field, value] : {std::pair{"PERIOD", "202603"},
+                                    {"CYCLE", "1"},
+                                    {"EMPCODE", "NOHEADER"},
+                                    {"ALLW_DED_CODE", "MEMO"},
+                                    {"CURR_CODE", "SGD"},
+                                    {"AMOUNT", "10"}})
+            rows.FieldByName(field).SetAsString(value);
+        rows.Post();
+        rows.Close();
+        conn.Disconnect();
+        db::FlushPendingWrites();
+    }
+    const auto report = dir / "report.json";
+    const auto log = dir / "run.log";
+    CliResult r = RunCli({"merge", "--ini", peltorn::test::Ini(dir.Str(), false), "--period",
+                          kPeriod, "--report", report.string(), "--log", log.string()});
+    EXPECT_EQ(r.ExitCode, 4) << r.Err;
+    EXPECT_EQ(LastLine(r.Out), "Merge database completed");
+    EXPECT_NE(r.Out.find("check failed: no allowance row keeps a currency code: 1 allowance rows "
+                         "keep a currency: NOHEADER SGD"),
+              std::string::npos)
+        << r.Out;
+    const nlohmann::json account = nlohmann::json::parse(ReadFile(report));
+    EXPECT_EQ(account["result"], "completed with failed checks");
+    int failed = 0;
+    for (const auto& group : account["groups"])
+        for (const auto& check : group["checks"]) failed += check["passed"] ? 0 : 1;
+    EXPECT_EQ(failed, 1);  // CO01 is merged into one group only
+    for (const auto& file : {report, log}) {
+        struct stat st {};
+        ASSERT_EQ(::stat(file.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << file;
+    }
 }
 
 // For logs: --progress lines writes the progress texts one per line on standard error, and
