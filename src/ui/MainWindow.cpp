@@ -1,5 +1,7 @@
 #include "ui/MainWindow.h"
 
+#include "ui/ResultsWindow.h"
+
 #include "run/MergeRun.h"
 #include "setup/SetupPage.h"
 #include "startup/MERGEMAKEDB.h"
@@ -514,6 +516,11 @@ void TMainWindow::MergeDatabase() {
     SetRunning(false);
     ShowControls();
     ReloadGrids();
+    // Also after a stop or a failure: what was done before it is the operator's to see.
+    if (!Results) Results = new TResultsWindow(this);
+    Results->ShowAccount(m_form.Account, m_form.Controls.Memo1);
+    Results->show();
+    Results->raise();
 }
 
 void TMainWindow::keyPressEvent(QKeyEvent* event) {

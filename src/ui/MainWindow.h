@@ -29,6 +29,8 @@ class QTabWidget;
 namespace peltorn::ui {
 
 // A grid of the "Setup" page. Its events go to the page's handlers in the engine.
+class TResultsWindow;
+
 class TDbGrid : public QTableView {
     Q_OBJECT
 public:
@@ -122,6 +124,8 @@ public:
     QRadioButton* CheckAll = nullptr;
     QRadioButton* UncheckAll = nullptr;
     TProgressWindow* FormMsg = nullptr;
+    // The "Results" view of the last run, shown when a run ends.
+    TResultsWindow* Results = nullptr;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

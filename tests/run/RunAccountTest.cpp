@@ -39,9 +39,16 @@ protected:
     void Paid(const std::string& code, const std::string& emp, const std::string& cur,
               const std::string& basic, const std::string& stopInd = "") {
         PutIn(code, "EMPLOYEE",
-              {{"EMP_NO", emp}, {"FCURR_CODE", cur}, {"LOCAL_CURR_CODE", cur}, {"STOP_IND", stopInd}});
+              {{"EMP_NO", emp},
+               {"FCURR_CODE", cur},
+               {"LOCAL_CURR_CODE", cur},
+               {"STOP_IND", stopInd}});
         PutIn(code, "P_HTRX",
-              {{"PERIOD", "202406"}, {"CYCLE", "1"}, {"EMPCODE", emp}, {"BASIC", basic}, {"BANKAMT", basic}});
+              {{"PERIOD", "202406"},
+               {"CYCLE", "1"},
+               {"EMPCODE", emp},
+               {"BASIC", basic},
+               {"BANKAMT", basic}});
         PutIn(code, "P_DTRXAW",
               {{"PERIOD", "202406"},
                {"CYCLE", "1"},
@@ -108,7 +115,8 @@ TEST_P(RunAccount, CountsEqualWhatTheDestinationAndTheSourcesHold) {
     for (const char* table : {"EMPLOYEE", "P_HTRX", "P_DTRXAW", "EMP_BNK", "COSTCTR", "EXRATE"}) {
         SCOPED_TRACE(table);
         EXPECT_EQ(Sum(table, &run::TTransferCount::Read),
-                  Sum(table, &run::TTransferCount::Updated) + Sum(table, &run::TTransferCount::Added) +
+                  Sum(table, &run::TTransferCount::Updated) +
+                      Sum(table, &run::TTransferCount::Added) +
                       Sum(table, &run::TTransferCount::Skipped));
     }
     EXPECT_EQ(Sum("P_HTRX", &run::TTransferCount::Read), 5);
@@ -116,7 +124,7 @@ TEST_P(RunAccount, CountsEqualWhatTheDestinationAndTheSourcesHold) {
     EXPECT_EQ(static_cast<std::int64_t>(RowsOf("#GRP", "P_HTRX").size()),
               Sum("P_HTRX", &run::TTransferCount::Added));
     EXPECT_EQ(static_cast<std::int64_t>(RowsOf("#GRP", "P_DTRXAW").size()),
-              Sum("P_DTRXAW", &run::TTransferCount::Added));  // always added: 5
+              Sum("P_DTRXAW", &run::TTransferCount::Added));       // always added: 5
     EXPECT_EQ(Sum("EMPLOYEE", &run::TTransferCount::Skipped), 1);  // E9
     EXPECT_EQ(static_cast<std::int64_t>(RowsOf("#GRP", "EMPLOYEE").size()),
               Sum("EMPLOYEE", &run::TTransferCount::Added));
@@ -169,7 +177,8 @@ TEST_P(RunAccount, EachCheckFailsOnADestinationBrokenOnPurpose) {
         const char* Check;
     };
     const TBreak breaks[] = {
-        {"UPDATE P_DTRXAW SET CURR_CODE = 'SGD' WHERE EMPCODE = 'E1'", run::kCheckAllowanceCurrency},
+        {"UPDATE P_DTRXAW SET CURR_CODE = 'SGD' WHERE EMPCODE = 'E1'",
+         run::kCheckAllowanceCurrency},
         {"UPDATE BANKTRX SET BANK_AMT = BANK_AMT + 0.01 WHERE EMPCODE = 'E3'", run::kCheckBank},
         {"DELETE FROM COSTCTR WHERE EMPCODE = 'E2' AND PERIOD = '202403'", run::kCheckCostCentre},
         {"UPDATE EMPLOYEE SET FCURR_CODE = 'SGD' WHERE EMP_NO = 'E3'", run::kCheckHeaders},
@@ -184,8 +193,9 @@ TEST_P(RunAccount, EachCheckFailsOnADestinationBrokenOnPurpose) {
         EXPECT_EQ(Form->Account.Result, "completed with failed checks");
         // A failed check changes nothing: the run still says it completed.
         EXPECT_EQ(Op.Messages.back(), "Merge database completed");
-        EXPECT_NE(run::RunSummaryText(Form->Account, false).find(std::string("check failed: ") + b.Check),
-                  std::string::npos);
+        EXPECT_NE(
+            run::RunSummaryText(Form->Account, false).find(std::string("check failed: ") + b.Check),
+            std::string::npos);
     }
 }
 

@@ -3,9 +3,11 @@
 // merge button. Questions and error reports go to a scripted operator instead of message boxes.
 #include "TestSupport.h"
 #include "demo/Demo.h"
+#include "signon/Credentials.h"
 #include "startup/StartUp.h"
 #include "ui/MainWindow.h"
 #include "ui/QtOperator.h"
+#include "ui/ResultsWindow.h"
 
 #include <QAbstractItemDelegate>
 #include <QApplication>
@@ -18,6 +20,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 
@@ -381,6 +384,54 @@ TEST_F(MainWindowTest, MergeButtonRunsTheMergeWithTheSetupPageLocked) {
         Window->Memo1->toPlainText().contains("Employee#E0100001 Currency : MYR EX RATE : 1"))
         << Window->Memo1->toPlainText().left(600).toStdString();
     EXPECT_FALSE(Window->Edit1->text().isEmpty());
+}
+
+// When the run ends the "Results" view shows its account: a check that failed is marked, the
+// reconciliation has a row per source and currency, and the saved report and run log are the
+// owner's files.
+TEST_F(MainWindowTest, ResultsViewShowsTheRunsChecksWithAFailedOneMarked) {
+    // The allowance rows of one employee get a currency back as the checks begin.
+    Form->OnStage = [this](const char* stage) {
+        if (std::string(stage) != "checks") return;
+        db::FlushPendingWrites();
+        db::TDbQuery update("break");
+        update.SetConnection(&Form->dbDest);
+        update.EnableEncryption(signon::kFreeTablePassword);
+        update.SQL().Add(
+            "UPDATE P_DTRXAW SET CURR_CODE = 'SGD' WHERE EMPCODE = "
+            "(SELECT MIN(EMPCODE) FROM P_DTRXAW)");
+        update.ExecSQL();
+    };
+    QTest::mouseClick(Window->BitBtn1, Qt::LeftButton);
+    ASSERT_TRUE(Dialogs.Errors.empty()) << Dialogs.Errors.front();
+    ui::TResultsWindow* results = Window->Results;
+    ASSERT_NE(results, nullptr);
+    EXPECT_TRUE(results->isVisible());
+    EXPECT_EQ(results->windowTitle(), "Results");
+    EXPECT_TRUE(results->Result->text().endsWith("completed with failed checks"))
+        << results->Result->text().toStdString();
+    int failed = 0;
+    for (int row = 0; row < results->Checks->rowCount(); ++row) {
+        if (results->Checks->item(row, 2)->text() != "FAILED") continue;
+        ++failed;
+        EXPECT_EQ(results->Checks->item(row, 1)->text(), "no allowance row keeps a currency code");
+        EXPECT_EQ(results->Checks->item(row, 2)->foreground().color(), QColor(0xb0, 0, 0));
+    }
+    EXPECT_GE(failed, 1);
+    EXPECT_GT(results->Reconciliation->rowCount(), 0);
+    EXPECT_TRUE(results->Summary->toPlainText().contains("check failed: "));
+    EXPECT_EQ(results->SaveReportButton->text(), "Save report...");
+    EXPECT_EQ(results->SaveRunLogButton->text(), "Save run log...");
+
+    TempDir saved;
+    results->SaveRunLog((saved / "run.log").string());
+    results->SaveReport((saved / "report.json").string());
+    std::ifstream log(saved / "run.log");
+    std::string first;
+    std::getline(log, first);
+    EXPECT_EQ(first, Form->Controls.Memo1.front());
+    EXPECT_EQ(std::filesystem::status(saved / "report.json").permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
 TEST_F(MainWindowTest, PeriodAndOptionsCannotChangeWhileTheRunReadsThem) {
