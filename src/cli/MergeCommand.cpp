@@ -3,16 +3,19 @@
 //
 //   peltorn merge [--ini FILE] --period YYYYMM [--leave] [--no-gl] [--exclude-special]
 //                 [--selected-only] [--yes] [--log FILE]
+//                 [--snapshots DIR] [--keep-snapshots N] [--no-snapshot] [--dry-run]
 //
 // Standard output: the progress texts and the run log, ending with "Merge database completed"
 // (exit 0), or, when Ctrl-C stopped the run, with "Merge stopped by the operator: N employees not
-// converted" (exit 3).
+// converted" (exit 3), each followed by what the safety net did (a destination put back, a
+// preview).
 // Standard error: the run's messages and questions; "error: <text>" when the run fails (exit 1).
 #include "cli/Commands.h"
 
 #include "cli/MergeTerminal.h"
 #include "run/MergeRun.h"
 #include "run/RunTexts.h"
+#include "run/Snapshots.h"
 #include "startup/StartUp.h"
 #include "support/PrivateFiles.h"
 
@@ -33,6 +36,10 @@ struct TMergeArgs {
     bool SelectedOnly = false;
     bool Yes = false;
     std::string Log;
+    std::string Snapshots;
+    int KeepSnapshots = 3;
+    bool NoSnapshot = false;
+    bool DryRun = false;
 };
 
 int RunMergeCommand(const TMergeArgs& args) {
@@ -63,6 +70,10 @@ int RunMergeCommand(const TMergeArgs& args) {
     c.CheckBoxGL = !args.NoGL;
     c.chkSPE = args.ExcludeSpecial;
     c.chkMERGE = args.SelectedOnly;
+    if (!args.Snapshots.empty()) form.SnapshotFolder = args.Snapshots;
+    form.KeepSnapshots = args.KeepSnapshots;
+    form.TakeSnapshots = !args.NoSnapshot;
+    form.DryRun = args.DryRun;
 
     TTerminalOperator::CatchInterrupt();
     run::TMergeResult result = run::RunMerge(form);
@@ -80,10 +91,10 @@ int RunMergeCommand(const TMergeArgs& args) {
     if (result == run::TMergeResult::Failed) return 1;
     if (result == run::TMergeResult::Stopped) {
         // Scripts tell a stopped run from a completed one by the status and the last line.
-        std::cout << run::StoppedMessage(form.EmployeesNotConverted) << std::endl;
+        std::cout << run::EndOfRunLine(form, true) << std::endl;
         return 3;
     }
-    std::cout << run::kMsgMergeCompleted << std::endl;
+    std::cout << run::EndOfRunLine(form, false) << std::endl;
     return result == run::TMergeResult::CompletedWithFailedChecks ? 4 : 0;
 }
 
@@ -102,6 +113,16 @@ void RegisterMergeCommand(CLI::App& app, int& exitCode) {
     cmd->add_flag("--selected-only", args->SelectedOnly, "merge only groups marked T");
     cmd->add_flag("--yes", args->Yes, "answer Yes to every question (default: No)");
     cmd->add_option("--log", args->Log, "write the run log to FILE as well");
+    cmd->add_option("--snapshots", args->Snapshots,
+                    "keep the destinations' snapshots in DIR (default: [MERGE] SNAPSHOTS, else "
+                    "MERGE-SNAPSHOTS beside the company folder)");
+    cmd->add_option("--keep-snapshots", args->KeepSnapshots,
+                    "snapshots kept per destination (default: 3)")
+        ->check(CLI::NonNegativeNumber);
+    cmd->add_flag("--no-snapshot", args->NoSnapshot,
+                  "take no snapshot: a failed or stopped run leaves its destination as it is");
+    cmd->add_flag("--dry-run", args->DryRun,
+                  "merge scratch copies of the databases: preview the run, change nothing");
     cmd->callback([args, &exitCode] { exitCode = RunMergeCommand(*args); });
 }
 
