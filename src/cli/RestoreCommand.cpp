@@ -57,9 +57,9 @@ void PrintList(const std::vector<run::TSnapshot>& snapshots) {
               << "  STATE" << std::endl;
     for (const auto& s : snapshots) {
         const char* state = s.Interrupted ? "interrupted run" : s.Complete ? "" : "incomplete";
-        std::cout << std::left << std::setw(10) << s.Code << std::setw(26) << s.Id
-                  << std::setw(21) << (s.Taken.empty() ? "-" : s.Taken) << std::right
-                  << std::setw(14) << s.Bytes << "  " << state << std::endl;
+        std::cout << std::left << std::setw(10) << s.Code << std::setw(26) << s.Id << std::setw(21)
+                  << (s.Taken.empty() ? "-" : s.Taken) << std::right << std::setw(14) << s.Bytes
+                  << "  " << state << std::endl;
     }
 }
 
@@ -81,7 +81,8 @@ const run::TSnapshot* Choose(const std::vector<run::TSnapshot>& of, const std::s
 }
 
 void RestoreOne(TFormMerge& form, const std::string& code, const run::TSnapshot& snapshot) {
-    const std::string database = run::DestinationPath(form.BaseFolder, form.DictionarySetting, code);
+    const std::string database =
+        run::DestinationPath(form.BaseFolder, form.DictionarySetting, code);
     // The same hold a merge run takes: no run merges the destination while it is put back.
     auto hold = db::TDatabaseRunLock::TryAcquire(database);
     if (!hold)
@@ -144,9 +145,9 @@ int RunRestore(const TRestoreArgs& args) {
         const run::TSnapshot* snapshot = Choose(byCode[c], args.Snapshot);
         try {
             if (!snapshot)
-                throw std::runtime_error(
-                    "There is no " + (args.Snapshot.empty() ? "" : args.Snapshot + " ") +
-                    "snapshot of " + c + " in " + root);
+                throw std::runtime_error("There is no " +
+                                         (args.Snapshot.empty() ? "" : args.Snapshot + " ") +
+                                         "snapshot of " + c + " in " + root);
             RestoreOne(form, c, *snapshot);
         } catch (const std::exception& e) {
             std::cerr << "error: " << e.what() << std::endl;
@@ -166,9 +167,8 @@ void RegisterRestoreCommand(CLI::App& app, int& exitCode) {
     cmd->add_option("--snapshots", args->Snapshots,
                     "the snapshot folder (default: [MERGE] SNAPSHOTS, else MERGE-SNAPSHOTS beside "
                     "the company folder)");
-    auto* group =
-        cmd->add_option("--group", args->Group, "the destination of merge group NO")
-            ->check(CLI::NonNegativeNumber);
+    auto* group = cmd->add_option("--group", args->Group, "the destination of merge group NO")
+                      ->check(CLI::NonNegativeNumber);
     cmd->add_option("--destination", args->Destination, "the destination CODE (e.g. '#GRP1')")
         ->excludes(group);
     cmd->add_option("--snapshot", args->Snapshot, "the snapshot ID (see --list)");

@@ -44,7 +44,8 @@ constexpr std::uint64_t kSyncEvery = 16ull << 20;
 std::string Norm(const std::string& path) { return db::NormalizePath(path); }
 
 bool EndsWith(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+    return text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 [[noreturn]] void Fail(const std::string& what, int error) {
@@ -106,8 +107,8 @@ std::uint64_t CopyBytes(const std::string& from, const std::string& to, TTarget 
         ssize_t n = -1;
         if (kernelCopy) {
             n = ::copy_file_range(in.Get(), nullptr, out.Get(), nullptr, kChunk, 0);
-            if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
-                          errno == EOPNOTSUPP)) {
+            if (n < 0 &&
+                (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) {
                 kernelCopy = false;
                 continue;
             }
@@ -115,8 +116,8 @@ std::uint64_t CopyBytes(const std::string& from, const std::string& to, TTarget 
             if (buffer.empty()) buffer.resize(kChunk);
             n = ::read(in.Get(), buffer.data(), buffer.size());
             for (ssize_t done = 0; n > 0 && done < n;) {
-                const ssize_t w = ::write(out.Get(), buffer.data() + done,
-                                          static_cast<std::size_t>(n - done));
+                const ssize_t w =
+                    ::write(out.Get(), buffer.data() + done, static_cast<std::size_t>(n - done));
                 if (w < 0) {
                     if (errno == EINTR) continue;
                     Fail("Cannot write " + to, errno);
@@ -151,7 +152,8 @@ std::vector<std::pair<std::string, std::string>> DatabaseFiles(const std::string
     if (fs::is_regular_file(path, ec)) {
         const std::string name = fs::path(path).filename().string();
         for (const std::string suffix : {"", kWalSuffix, db::kDictionaryKeysSuffix}) {
-            if (fs::is_regular_file(path + suffix, ec)) files.push_back({path + suffix, name + suffix});
+            if (fs::is_regular_file(path + suffix, ec))
+                files.push_back({path + suffix, name + suffix});
         }
         return files;
     }
@@ -234,11 +236,16 @@ TSnapshot ReadSnapshot(const fs::path& folder, const std::string& codeFolder) {
         const auto eq = line.find('=');
         if (eq == std::string::npos) continue;
         const std::string key = line.substr(0, eq), value = line.substr(eq + 1);
-        if (key == "destination") s.Code = value;
-        else if (key == "database") s.Database = value;
-        else if (key == "taken") s.Taken = value;
-        else if (key == "bytes") s.Bytes = std::strtoull(value.c_str(), nullptr, 10);
-        else if (key == "seconds") s.Seconds = std::strtod(value.c_str(), nullptr);
+        if (key == "destination")
+            s.Code = value;
+        else if (key == "database")
+            s.Database = value;
+        else if (key == "taken")
+            s.Taken = value;
+        else if (key == "bytes")
+            s.Bytes = std::strtoull(value.c_str(), nullptr, 10);
+        else if (key == "seconds")
+            s.Seconds = std::strtod(value.c_str(), nullptr);
         else if (key == "file") {
             const auto space = value.find(' ');
             if (space == std::string::npos) continue;
@@ -357,8 +364,8 @@ std::string RestoreActive(TFormMerge& form, bool& restored) noexcept {
 // ---- the preview ----
 
 struct TPreview {
-    std::string Scratch;                          // the scratch folder; empty: no preview
-    std::map<std::string, std::string> Copies;    // database (normalised) -> its scratch copy
+    std::string Scratch;                        // the scratch folder; empty: no preview
+    std::map<std::string, std::string> Copies;  // database (normalised) -> its scratch copy
     std::vector<std::pair<std::string, std::string>> Names;  // scratch copy -> path as given
 };
 TPreview& Preview() {
@@ -458,7 +465,8 @@ TSnapshot TakeSnapshot(const std::string& root, const std::string& code,
     support::CreatePrivateFolders(data.string());
     try {
         for (const auto& [path, name] : files) {
-            const std::uint64_t bytes = CopyBytes(path, (data / name).string(), TTarget::NewPrivate, tick);
+            const std::uint64_t bytes =
+                CopyBytes(path, (data / name).string(), TTarget::NewPrivate, tick);
             s.Files.push_back({name, bytes});
             s.Bytes += bytes;
         }
@@ -508,8 +516,8 @@ void RestoreSnapshot(const TSnapshot& snapshot, const std::string& database,
     auto removeFile = [&](const fs::path& file) {
         std::error_code rc;
         if (!fs::remove(file, rc) && rc && rc != std::errc::no_such_file_or_directory)
-            throw std::runtime_error(what + ": " + file.string() + " cannot be removed: " +
-                                     rc.message());
+            throw std::runtime_error(what + ": " + file.string() +
+                                     " cannot be removed: " + rc.message());
     };
     if (dictionary) {
         removeFile(path.string() + kWalSuffix);
@@ -545,7 +553,9 @@ void PlaceMarker(const TSnapshot& snapshot) {
 void RemoveMarker(const TSnapshot& snapshot) {
     std::error_code ec;
     fs::remove(fs::path(snapshot.Folder) / kSnapshotMarker, ec);
-    if (ec) throw std::runtime_error("The marker of " + snapshot.Folder + " cannot be removed: " + ec.message());
+    if (ec)
+        throw std::runtime_error("The marker of " + snapshot.Folder +
+                                 " cannot be removed: " + ec.message());
     SyncFolder(snapshot.Folder);
 }
 

@@ -26,6 +26,8 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <thread>
@@ -241,7 +243,9 @@ TEST_P(RunFaultTest, PeriodTableHeldByAnotherProgramEndsTheRunBeforeAnythingIsAd
     ::close(done[0]);
     char c = 0;
     ASSERT_EQ(::read(ready[0], &c, 1), 1);
-    CliResult r = RunCli({"merge", "--ini", Ini(dir.Str(), Dictionary()), "--period", kPeriod});
+    // Without a snapshot, which could not be taken while the table is open elsewhere.
+    CliResult r = RunCli(
+        {"merge", "--ini", Ini(dir.Str(), Dictionary()), "--period", kPeriod, "--no-snapshot"});
     ::close(done[1]);
     ::waitpid(pid, nullptr, 0);
     EXPECT_EQ(r.ExitCode, 1);
@@ -290,11 +294,12 @@ void ExpectSoundFiles(const std::string& dir, bool dictionary) {
     }
 }
 
-// Starts the merge and sends it the signal when a line holding marker appears on its standard
-// output. True when the line appeared before the run ended; exitCode and lastLine tell how the
-// run ended.
+// Starts the merge (with the options extra) and sends it the signal when a line holding marker
+// appears on its standard output. True when the line appeared before the run ended; exitCode and
+// lastLine tell how the run ended.
 bool SignalMergeAt(const std::string& dir, bool dictionary, const std::string& marker, int signal,
-                   int& exitCode, std::string& lastLine) {
+                   int& exitCode, std::string& lastLine,
+                   const std::vector<std::string>& extra = {}) {
     int out[2];
     if (::pipe(out) != 0) return false;
     pid_t pid = ::fork();
@@ -305,8 +310,11 @@ bool SignalMergeAt(const std::string& dir, bool dictionary, const std::string& m
         int null = ::open("/dev/null", O_WRONLY);
         ::dup2(null, 2);
         const std::string ini = Ini(dir, dictionary);
-        ::execl(PELTORN_CLI_PATH, PELTORN_CLI_PATH, "merge", "--ini", ini.c_str(), "--period",
-                kPeriod, static_cast<char*>(nullptr));
+        std::vector<const char*> argv{PELTORN_CLI_PATH, "merge",    "--ini",
+                                      ini.c_str(),      "--period", kPeriod};
+        for (const auto& arg : extra) argv.push_back(arg.c_str());
+        argv.push_back(nullptr);
+        ::execv(PELTORN_CLI_PATH, const_cast<char* const*>(argv.data()));
         ::_exit(127);
     }
     ::close(out[1]);
@@ -337,20 +345,22 @@ bool SignalMergeAt(const std::string& dir, bool dictionary, const std::string& m
     return seen;
 }
 
-bool KillMergeAt(const std::string& dir, bool dictionary, const std::string& marker) {
+bool KillMergeAt(const std::string& dir, bool dictionary, const std::string& marker,
+                 const std::vector<std::string>& extra = {}) {
     int code = 0;
     std::string last;
-    return SignalMergeAt(dir, dictionary, marker, SIGKILL, code, last);
+    return SignalMergeAt(dir, dictionary, marker, SIGKILL, code, last, extra);
 }
 
 // Killed while clearing, while transferring, and while converting: the files stay sound, and
-// the next run gives what a clean run gives.
+// the next run gives what a clean run gives. Without snapshots, so that no marker makes the next
+// run refuse the destination.
 TEST_P(RunFaultTest, KilledRunLeavesSoundFilesAndTheRerunGivesTheCleanResult) {
     const std::string& clean = CleanCensus();
     for (const char* marker : {"Clear Record : P_DTRXND", "\\P_HTRX Updating", "Currency : "}) {
         TempDir dir;
         WriteDemo(dir.Str());
-        ASSERT_TRUE(KillMergeAt(dir.Str(), Dictionary(), marker)) << marker;
+        ASSERT_TRUE(KillMergeAt(dir.Str(), Dictionary(), marker, {"--no-snapshot"})) << marker;
         ExpectSoundFiles(dir.Str(), Dictionary());
         ASSERT_EQ(Shell(MergeCommand(dir.Str(), Dictionary()) + " >/dev/null 2>&1"), 0) << marker;
         EXPECT_EQ(FirstDifference(CensusOfAll(dir.Str(), Dictionary()), clean), "")
@@ -360,14 +370,15 @@ TEST_P(RunFaultTest, KilledRunLeavesSoundFilesAndTheRerunGivesTheCleanResult) {
 
 // Ctrl-C during the clearing is the stop request: the conversion stops before its first
 // employee, nobody unconverted is stamped with the standard currency, and the run ends as
-// stopped (status 3) with the line that says how many employees were not converted.
+// stopped (status 3) with the line that says how many employees were not converted. (Without a
+// snapshot: with one, the stopped group is put back.)
 TEST_P(RunFaultTest, InterruptedRunEndsAsStoppedAndStampsNoUnconvertedEmployee) {
     TempDir dir;
     WriteDemo(dir.Str());
     int code = 0;
     std::string last;
-    ASSERT_TRUE(
-        SignalMergeAt(dir.Str(), Dictionary(), "Clear Record : P_HTRX", SIGINT, code, last));
+    ASSERT_TRUE(SignalMergeAt(dir.Str(), Dictionary(), "Clear Record : P_HTRX", SIGINT, code, last,
+                              {"--no-snapshot"}));
     EXPECT_EQ(code, 3) << last;
     EXPECT_EQ(last.rfind("Merge stopped by the operator: ", 0), 0u) << last;
     EXPECT_EQ(last.find(" 0 employees"), std::string::npos) << last;
@@ -381,6 +392,93 @@ TEST_P(RunFaultTest, InterruptedRunEndsAsStoppedAndStampsNoUnconvertedEmployee) 
     EXPECT_TRUE(foreign(Census(Destinations(dir.Str(), Dictionary()).front())));
     // A completed run stamps every employee with the standard currency.
     EXPECT_FALSE(foreign(CleanCensus()));
+}
+
+// Killed during a transfer, the run leaves its marker: the next run refuses the destination and
+// names the command that puts it back; that command, as printed, gives the destination as it
+// was before the killed run, and a run after it completes as a clean run does.
+TEST_P(RunFaultTest, KilledRunIsRefusedUntilItsDestinationIsPutBackAsItWas) {
+    const std::string& clean = CleanCensus();
+    TempDir dir;
+    WriteDemo(dir.Str());
+    const std::string before = CensusOfAll(dir.Str(), Dictionary());
+    ASSERT_TRUE(KillMergeAt(dir.Str(), Dictionary(), "\\P_HTRX Updating"));
+    ASSERT_NE(FirstDifference(CensusOfAll(dir.Str(), Dictionary()), before), "")
+        << "the kill left the destination as it was";
+
+    CliResult refused =
+        RunCli({"merge", "--ini", Ini(dir.Str(), Dictionary()), "--period", kPeriod});
+    EXPECT_EQ(refused.ExitCode, 1);
+    const std::string put = "Put it back with: ";
+    const auto at = refused.Err.find(put);
+    ASSERT_NE(at, std::string::npos) << refused.Err;
+    EXPECT_NE(refused.Err.find("was interrupted; its destination may be part-merged"),
+              std::string::npos)
+        << refused.Err;
+    EXPECT_EQ(refused.Out.find("Clear Record"), std::string::npos) << "the refused run cleared";
+    // The command up to the context the error report adds, run as the operator would paste it.
+    std::string command = refused.Err.substr(at + put.size());
+    command = command.substr(0, command.find(" (merge group"));
+    ASSERT_EQ(command.rfind("peltorn restore --ini ", 0), 0u) << command;
+    const std::string destination = Dictionary() ? "'#GRPD'" : "'#GRP1'";
+    EXPECT_EQ(command.substr(command.size() - destination.size()), destination) << command;
+    TempDir io;
+    EXPECT_EQ(Shell(Quote(PELTORN_CLI_PATH) + command.substr(std::string("peltorn").size()) + " >" +
+                    Quote((io / "out").string()) + " 2>&1"),
+              0)
+        << command;
+    EXPECT_EQ(FirstDifference(CensusOfAll(dir.Str(), Dictionary()), before), "");
+    ExpectSoundFiles(dir.Str(), Dictionary());
+
+    ASSERT_EQ(Shell(MergeCommand(dir.Str(), Dictionary()) + " >/dev/null 2>&1"), 0);
+    EXPECT_EQ(FirstDifference(CensusOfAll(dir.Str(), Dictionary()), clean), "");
+}
+
+// Every file below the installation's folder, with a checksum of its bytes.
+std::map<std::string, std::string> Checksums(const std::string& dir) {
+    std::map<std::string, std::string> sums;
+    for (const auto& e : fs::recursive_directory_iterator(dir)) {
+        if (!e.is_regular_file()) continue;
+        std::ifstream in(e.path(), std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+        sums[e.path().string()] =
+            std::to_string(std::hash<std::string>{}(bytes)) + " " + std::to_string(bytes.size());
+    }
+    return sums;
+}
+
+// A preview changes no file of the installation, sources and main database included, and logs
+// what the real run after it logs, after its own first line.
+TEST_P(RunFaultTest, PreviewChangesNoFileAndLogsWhatTheRealRunLogs) {
+    TempDir dir;
+    WriteDemo(dir.Str());
+    const auto before = Checksums(dir.Str());
+    TempDir io;
+    const std::string previewLog = (io / "preview.log").string();
+    const std::string realLog = (io / "real.log").string();
+    CliResult preview = RunCli({"merge", "--ini", Ini(dir.Str(), Dictionary()), "--period", kPeriod,
+                                "--dry-run", "--log", previewLog});
+    ASSERT_EQ(preview.ExitCode, 0) << preview.Err;
+    EXPECT_NE(preview.Out.find("Merge database completed (preview only: nothing in the "
+                               "installation was changed)\n"),
+              std::string::npos);
+    const auto after = Checksums(dir.Str());
+    EXPECT_EQ(after.size(), before.size());
+    for (const auto& [file, sum] : before) {
+        auto it = after.find(file);
+        EXPECT_TRUE(it != after.end() && it->second == sum) << file << " changed";
+    }
+
+    CliResult real = RunCli(
+        {"merge", "--ini", Ini(dir.Str(), Dictionary()), "--period", kPeriod, "--log", realLog});
+    ASSERT_EQ(real.ExitCode, 0) << real.Err;
+    auto read = [](const std::string& file) {
+        std::ifstream in(file);
+        return std::string((std::istreambuf_iterator<char>(in)), {});
+    };
+    const std::string real_ = read(realLog);
+    EXPECT_GT(real_.size(), 200u);
+    EXPECT_EQ(read(previewLog), "Preview only: nothing in the installation is changed\n" + real_);
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, RunFaultTest, ::testing::Values(false, true),
