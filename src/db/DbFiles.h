@@ -28,8 +28,9 @@ bool IsOpenByEngine(const std::string& path);
 // database against other merge runs (TDatabaseRunLock does that).
 class TDatabaseExclusiveHold {
 public:
-    // Null when a table of the database is open somewhere, or a table file cannot be written;
-    // refusal then says which file and why.
+    // Null when a table of the database is open somewhere, a file of it is open in this program
+    // or, through the storage engine, in another one, or a table file cannot be written; refusal
+    // then says which file and why.
     static std::unique_ptr<TDatabaseExclusiveHold> TryAcquire(const std::string& connectPath,
                                                               std::string& refusal);
     ~TDatabaseExclusiveHold();

@@ -357,7 +357,7 @@ std::string RestoreActive(TFormMerge& form, bool& restored) noexcept {
                    "; put it back with: " + command;
     }
     if (!pending.empty())
-        sentence += " (Writing what was still pending before that failed: " + pending + ")";
+        sentence += " Before that, the records still to be written could not be: " + pending;
     return sentence;
 }
 

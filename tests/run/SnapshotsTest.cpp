@@ -119,7 +119,8 @@ TEST_P(SafetyNet, StoppedGroupIsPutBackAndTheStoppedLineSaysSo) {
     MakeForm("202406");
     Op.Answers = {true};
     Op.OnProcessMessages = [this] {
-        if (Form->Controls.edit2.find("P_HTRX") != std::string::npos && !Form->FormMsg.StopRequested)
+        if (Form->Controls.edit2.find("P_HTRX") != std::string::npos &&
+            !Form->FormMsg.StopRequested)
             Form->FormMsg.FormKeyDown(support::TFormMsg::KeyEscape);
     };
     EXPECT_EQ(RunFor(), run::TMergeResult::Stopped) << (Op.Errors.empty() ? "" : Op.Errors[0]);
