@@ -2,12 +2,14 @@
 // run is the same engine operation the "&Merge Database" button starts.
 //
 //   peltorn merge [--ini FILE] --period YYYYMM [--leave] [--no-gl] [--exclude-special]
-//                 [--selected-only] [--yes] [--log FILE] [--quiet] [--progress none|bar|lines]
+//                 [--selected-only] [--yes] [--log FILE] [--report FILE] [--quiet]
+//                 [--progress none|bar|lines]
+//                 [--snapshots DIR] [--keep-snapshots N] [--no-snapshot] [--dry-run]
 //
 // Standard output: the run log, then the summary of the run, then the last line: "Merge database
 // completed" (exit 0, or 4 when checks of the run failed) or, when Ctrl-C stopped the run, "Merge
-// stopped by the operator: N employees not converted" (exit 3). A failed run (exit 1) has no
-// last line there.
+// stopped by the operator: N employees not converted" (exit 3), each followed by what the safety
+// net did (a destination put back, a preview). A failed run (exit 1) has no last line there.
 // Standard error: the run's messages and questions, "error: <text>" when the run fails, and the
 // progress (see MergeTerminal.h).
 // SIGPIPE is ignored: a reader that goes away (`| head`) never ends a run in the middle of a
@@ -18,6 +20,7 @@
 #include "run/MergeRun.h"
 #include "run/RunSummary.h"
 #include "run/RunTexts.h"
+#include "run/Snapshots.h"
 #include "startup/StartUp.h"
 #include "support/PrivateFiles.h"
 
@@ -54,6 +57,10 @@ struct TMergeArgs {
     std::string Report;
     bool Quiet = false;
     std::string Progress;  // empty: bar on a terminal, none otherwise
+    std::string Snapshots;
+    int KeepSnapshots = 3;
+    bool NoSnapshot = false;
+    bool DryRun = false;
 };
 
 TProgressMode ProgressMode(const std::string& choice) {
@@ -105,6 +112,10 @@ int RunMergeCommand(const TMergeArgs& args) {
     c.CheckBoxGL = !args.NoGL;
     c.chkSPE = args.ExcludeSpecial;
     c.chkMERGE = args.SelectedOnly;
+    if (!args.Snapshots.empty()) form.SnapshotFolder = args.Snapshots;
+    form.KeepSnapshots = args.KeepSnapshots;
+    form.TakeSnapshots = !args.NoSnapshot;
+    form.DryRun = args.DryRun;
 
     terminal.BeginRun();
     run::TMergeResult result = run::RunMerge(form);
@@ -150,14 +161,14 @@ int RunMergeCommand(const TMergeArgs& args) {
         case run::TMergeResult::Failed: return 1;
         case run::TMergeResult::Stopped:
             // Scripts tell a stopped run from a completed one by the status and the last line.
-            WriteOut(run::StoppedMessage(form.EmployeesNotConverted));
+            WriteOut(run::EndOfRunLine(form, true));
             return 3;
         case run::TMergeResult::CompletedWithFailedChecks:
-            WriteOut(run::kMsgMergeCompleted);
+            WriteOut(run::EndOfRunLine(form, false));
             return 4;
         case run::TMergeResult::Completed: break;
     }
-    WriteOut(run::kMsgMergeCompleted);
+    WriteOut(run::EndOfRunLine(form, false));
     return 0;
 }
 
@@ -185,6 +196,16 @@ void RegisterMergeCommand(CLI::App& app, int& exitCode) {
                     "progress texts, one per line) or none; default: bar on a terminal, else none")
         ->check(CLI::IsMember({"none", "bar", "lines"}));
     cmd->footer(kExitCodes);
+    cmd->add_option("--snapshots", args->Snapshots,
+                    "keep the destinations' snapshots in DIR (default: [MERGE] SNAPSHOTS, else "
+                    "MERGE-SNAPSHOTS beside the company folder)");
+    cmd->add_option("--keep-snapshots", args->KeepSnapshots,
+                    "snapshots kept per destination (default: 3)")
+        ->check(CLI::NonNegativeNumber);
+    cmd->add_flag("--no-snapshot", args->NoSnapshot,
+                  "take no snapshot: a failed or stopped run leaves its destination as it is");
+    cmd->add_flag("--dry-run", args->DryRun,
+                  "merge scratch copies of the databases: preview the run, change nothing");
     cmd->callback([args, &exitCode] { exitCode = RunMergeCommand(*args); });
 }
 

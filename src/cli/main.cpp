@@ -64,6 +64,7 @@ int main(int argc, char** argv) {
     peltorn::cli::RegisterDbCommands(app, exitCode);
     peltorn::cli::RegisterGroupsCommands(app, exitCode);
     peltorn::cli::RegisterMergeCommand(app, exitCode);
+    peltorn::cli::RegisterRestoreCommand(app, exitCode);
     peltorn::cli::RegisterDemoCommand(app, exitCode);
     try {
         app.parse(argc, argv);

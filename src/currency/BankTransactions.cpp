@@ -139,11 +139,12 @@ bool SourceHasHeader(TFormMerge& form, db::TDbQuery& query) {
     return has;
 }
 
-// The path of the current MERGEDTL source, formed as the run forms it.
+// The database of the current MERGEDTL source, formed as the run forms it (in a preview, its
+// scratch copy).
 std::string SourcePath(TFormMerge& form) {
-    return run::SourcePath(form.BaseFolder, form.DictionarySetting,
-                           form.TableMergeDTL.FieldByName("CODE").AsString(),
-                           form.TableMergeDTL.FieldByName("PATH").AsString());
+    return form.DatabasePath(run::SourcePath(form.BaseFolder, form.DictionarySetting,
+                                             form.TableMergeDTL.FieldByName("CODE").AsString(),
+                                             form.TableMergeDTL.FieldByName("PATH").AsString()));
 }
 
 // The group's sources before the last one (the one dbSource stands on), last first. Empty when

@@ -152,7 +152,7 @@ public:
             throw EDbDatabaseError(e.Code(), "Table " + table + ": " + e.what());
         }
         H->Exec("PRAGMA " + QuoteIdent(table) + ".synchronous=NORMAL");
-        Attached[table] = {file, password, ++UseClock, std::make_shared<FileUse>(file)};
+        Attached[table] = {file, password, ++UseClock, std::make_shared<FileUse>(file, true)};
     }
 
     void RefreshSystemColumns() {

@@ -179,7 +179,7 @@ Handle::Handle(const std::string& path, bool create, const std::string& what)
                                          DescribeFailure(rc, sysErrno, msg.c_str()) + " (" + path +
                                          ")");
     }
-    if (path != ":memory:") m_use = std::make_unique<FileUse>(path);
+    if (path != ":memory:") m_use = std::make_unique<FileUse>(path, true);
     sqlite3_extended_result_codes(m_db, 1);
     sqlite3_busy_timeout(m_db, 2000);
     sqlite3_progress_handler(m_db, kHeartbeatOps, &StatementHeartbeat, nullptr);
@@ -317,6 +317,7 @@ struct TPooledFd {
 };
 struct TFileEntry {
     int Uses = 0;
+    int EngineUses = 0;  // handles and attachments among the uses
     std::vector<TPooledFd> Idle;
 };
 using TFileKey = std::pair<unsigned long long, unsigned long long>;  // device, inode
@@ -326,19 +327,31 @@ std::map<TFileKey, TFileEntry>& Files() {
 }
 }  // namespace
 
-FileUse::FileUse(const std::string& path) : m_path(path) {
+FileUse::FileUse(const std::string& path, bool engine) : m_path(path) {
     struct stat st {};
     if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
     m_dev = static_cast<unsigned long long>(st.st_dev);
     m_ino = static_cast<unsigned long long>(st.st_ino);
-    ++Files()[{m_dev, m_ino}].Uses;
+    TFileEntry& entry = Files()[{m_dev, m_ino}];
+    ++entry.Uses;
+    if (engine) ++entry.EngineUses;
     m_counted = true;
+    m_engine = engine;
+}
+
+bool FileUse::IsEngineOpen(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return false;
+    auto it = Files().find(
+        {static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino)});
+    return it != Files().end() && it->second.EngineUses > 0;
 }
 
 FileUse::~FileUse() {
     if (!m_counted) return;
     auto it = Files().find({m_dev, m_ino});
     if (it == Files().end()) return;
+    if (m_engine) --it->second.EngineUses;
     if (--it->second.Uses > 0) return;
     // No handle, attachment or lock of the layer is left on the file: closing cannot drop a lock
     // that anybody of this process relies on.
@@ -374,6 +387,8 @@ namespace {
 // below them stands for the whole database while a merge run works on it.
 constexpr long long kLockBase = 0x4000000000000000LL;
 constexpr long long kDatabaseRunByte = kLockBase - 1;
+// The table bytes are kLockBase plus a 32-bit hash of the table name.
+constexpr long long kAllTablesLength = 1LL << 32;
 }  // namespace
 
 TableLock::TTake TableLock::Take(const std::string& file, long long offset, bool exclusive) {
@@ -431,6 +446,15 @@ std::unique_ptr<TableLock> TableLock::TryDatabase(const std::string& file) {
     return lock;
 }
 
+std::unique_ptr<TableLock> TableLock::TryAllTables(const std::string& file, bool& readOnly) {
+    std::unique_ptr<TableLock> lock(new TableLock());
+    lock->m_length = kAllTablesLength;
+    const TTake taken = lock->Take(file, kLockBase, true);
+    readOnly = taken == TTake::ReadOnly;
+    if (taken != TTake::Locked) return nullptr;
+    return lock;
+}
+
 TableLock::~TableLock() {
     if (m_fd < 0) return;
     Set(F_UNLCK);
@@ -443,7 +467,7 @@ bool TableLock::Set(short type) {
     fl.l_type = type;
     fl.l_whence = SEEK_SET;
     fl.l_start = m_offset;
-    fl.l_len = 1;
+    fl.l_len = m_length;
     return ::fcntl(m_fd, F_OFD_SETLK, &fl) == 0;
 }
 

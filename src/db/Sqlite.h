@@ -119,8 +119,9 @@ bool LooksEncrypted(const std::string& path);
 class FileUse {
 public:
     // Counts a use of the file at path. A path that names no file (":memory:", a missing file)
-    // counts nothing.
-    explicit FileUse(const std::string& path);
+    // counts nothing. engine: the use is the storage engine's own (a handle or an attachment has
+    // the file open), which decides IsEngineOpen.
+    explicit FileUse(const std::string& path, bool engine = false);
     ~FileUse();
     FileUse(const FileUse&) = delete;
     FileUse& operator=(const FileUse&) = delete;
@@ -130,12 +131,15 @@ public:
     // GiveBack; only ever closed when the file's last use ends.
     int TakeDescriptor(bool writable, bool& isWritable);
     void GiveBack(int fd, bool isWritable);
+    // True while a handle or an attachment of this process has the file at path open.
+    static bool IsEngineOpen(const std::string& path);
 
 private:
     std::string m_path;
     unsigned long long m_dev = 0;
     unsigned long long m_ino = 0;
     bool m_counted = false;
+    bool m_engine = false;
 };
 
 // Quotes an identifier for SQL: "NAME".
@@ -154,6 +158,10 @@ public:
     // The lock of a whole database against other merge runs: a byte of its own, which no table
     // lock uses. Never waits; throws nothing.
     static std::unique_ptr<TableLock> TryDatabase(const std::string& file);
+    // Every table of the file at once: the bytes of all table locks, exclusively. Null when a
+    // dataset anywhere has a table of the file open; readOnly tells a file that cannot be written
+    // (whose tables cannot be held so) from one in use. Never waits.
+    static std::unique_ptr<TableLock> TryAllTables(const std::string& file, bool& readOnly);
     ~TableLock();
     TableLock(const TableLock&) = delete;
     TableLock& operator=(const TableLock&) = delete;
@@ -173,6 +181,7 @@ private:
     int m_fd = -1;
     bool m_writable = false;
     long long m_offset = 0;
+    long long m_length = 1;
     bool m_exclusive = false;
 };
 

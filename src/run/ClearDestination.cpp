@@ -9,7 +9,8 @@
 //      opened exclusively, encrypted (free tables) and packed; cycle "S" kept under "Exclude
 //      Special record". A period table that fails is reported, and its error then ends the run.
 //
-// Nothing is undone if the run fails later: emptied tables and deleted records stay deleted.
+// The run snapshots the destination before the clearing; a run that fails later puts it back
+// from there (run/Snapshots.h). Without a snapshot emptied tables and deleted records stay deleted.
 #include "run/ClearDestination.h"
 
 #include "run/MergeRun.h"

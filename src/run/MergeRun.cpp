@@ -6,10 +6,12 @@
 //   for each group of MERGRHD, in NO order:
 //       code must begin with "#"          else "Invalid merge database selected!", run ends
 //       chkMERGE ticked and MASTER <> "T" -> group skipped
-//       destination path -> CurrentDbPath, Edit1; dbDest signed on (its own PAYPARA) and
-//       connected
+//       destination path -> CurrentDbPath, Edit1; held against other runs; refused when the
+//       marker of an interrupted run lies in its snapshots; dbDest signed on (its own PAYPARA)
+//       and connected
 //       PAYPARA1 lock of the period's year -> "Merged database is locked and skipped.
 //       Database# <code>", group skipped
+//       the destination snapshotted, the marker of a run in progress placed (run/Snapshots.h)
 //       ClearDestination
 //       for each source of the group (MERGEDTL, master-linked on NO), in NO;CODE order:
 //           source path -> CurrentDbPath; dbSource signed on with the DESTINATION's version
@@ -17,16 +19,18 @@
 //           SourceDbPath; parameter tables; TransferCompanyTables; GL tables (CheckBoxGL);
 //           report and parameter tables again
 //       ConvertCurrency; RebuildCostCentres; RebuildAllowanceColumns;
-//       StampEmployeeCurrency(StdCurr) when StdCurr is not empty
+//       StampEmployeeCurrency(StdCurr) when StdCurr is not empty; the marker removed
 //   progress window closed; "Merge database completed" (or, after a stop request, "Merge stopped
-//   by the operator: N employees not converted", no later group started); buttons enabled;
-//   company connections closed.
+//   by the operator: N employees not converted", no later group started, the stopped group put
+//   back from its snapshot); buttons enabled; company connections closed.
 //
 // Every path through a group ends with Next on MERGRHD. A group holds its destination against
 // other merge runs from before dbDest is connected to its end. An error anywhere ends the run at
-// once: nothing is undone (there are no transactions: each posted record stays written), the
-// buttons stay disabled, the connections and the progress window stay as they were. A period
-// table that cannot be cleared is such an error, and so is a commit that fails.
+// once: the buttons stay disabled and the progress window as it was. What the run wrote is not
+// taken back record by record (each posted record stays written); instead RunMerge puts the
+// destination being merged back from its snapshot before it reports the error, and the
+// destinations merged before stay merged. A period table that cannot be cleared is such an
+// error, and so is a commit that fails. In a preview (DryRun) every database is a scratch copy.
 #include "run/MergeRun.h"
 
 #include "currency/ConvertCurrency.h"
@@ -34,6 +38,7 @@
 #include "run/ClearDestination.h"
 #include "run/RunChecks.h"
 #include "run/RunTexts.h"
+#include "run/Snapshots.h"
 #include "run/TransferTables.h"
 #include "signon/Credentials.h"
 #include "signon/DB_UTIL.h"
@@ -52,7 +57,7 @@ TRunContext g_runContext;
 // Disconnects dbDest, points it at CurrentDbPath, signs on and connects.
 void ConnectDestination(TFormMerge& form) {
     form.dbDest.Disconnect();
-    form.dbDest.SetConnectPath(form.CurrentDbPath);
+    form.dbDest.SetConnectPath(form.DatabasePath(form.CurrentDbPath));
     std::string password;
     signon::SelectAdminLogin(form.dbDest, form.DbTablePara1, kSignOn, password);
     form.dbDest.Password = password;
@@ -70,7 +75,7 @@ void RunSource(TFormMerge& form) {
     // The destination's version mark decides the source's password too; the call leaves dbDest
     // disconnected, and its next dataset opens it again.
     form.dbSource.Disconnect();
-    form.dbSource.SetConnectPath(form.CurrentDbPath);
+    form.dbSource.SetConnectPath(form.DatabasePath(form.CurrentDbPath));
     std::string password;
     OnDestination(form, [&] {
         signon::SelectAdminLogin(form.dbDest, form.DbTablePara1, kSignOn, password);
@@ -136,6 +141,7 @@ bool RunGroup(TFormMerge& form) {
         throw EMergeError(kErrBeingMergedPrefix + form.CurrentDbPath + kErrBeingMergedGroup + code +
                           kErrBeingMergedSuffix);
     }
+    RefuseInterruptedDestination(form, support::TrimSpaces(code));
     ConnectDestination(form);
 
     context.Table = form.DbTablePaypara1.TableName();
@@ -145,6 +151,8 @@ bool RunGroup(TFormMerge& form) {
         return skip(kMsgLockedSkipped + code);
     }
 
+    // From here until the group ends the destination can be put back as it was.
+    SnapshotDestination(form, support::TrimSpaces(code));
     form.Stage("clearing");
     ClearDestination(form);
     form.SourceEmployeeCurrencies.clear();
@@ -176,6 +184,7 @@ bool RunGroup(TFormMerge& form) {
         CheckGroup(form, account);
         form.Stage("");
     }
+    if (!stopped) DestinationMerged(form);
     account.Result = stopped ? kResultStopped : kResultCompleted;
     return stopped;
 }
@@ -206,6 +215,20 @@ void BeginAccount(TFormMerge& form) {
 void EndAccount(TFormMerge& form, TMergeResult result,
                 std::chrono::steady_clock::time_point started) {
     form.AccountRunLog();
+    form.Account.Options.DryRun = form.DryRun;
+    form.Account.Options.Snapshots = form.TakeSnapshots;
+    // Each snapshot belongs to the last group of its destination's code (a code is merged once).
+    for (const TGroupSnapshot& snapshot : form.GroupSnapshots) {
+        for (auto group = form.Account.Groups.rbegin(); group != form.Account.Groups.rend();
+             ++group) {
+            if (support::TrimSpaces(group->Code) != snapshot.Group) continue;
+            group->Snapshot =
+                TSnapshotAccount{snapshot.Folder,         static_cast<std::int64_t>(snapshot.Bytes),
+                                 snapshot.Seconds,        snapshot.Restored,
+                                 snapshot.RestoreSeconds, snapshot.RestoreFailure};
+            break;
+        }
+    }
     form.TransferBeingCounted = nullptr;
     form.Account.Result = RunResultText(result);
     form.Account.ElapsedS =
@@ -277,6 +300,7 @@ TMergeResult BitBtn1Click(TFormMerge& form) {
     // changes.
     if (c.EditPeriod.empty() || !IsValidPeriod(c.EditPeriod)) throw EMergeError(kMsgInvalidPeriod);
 
+    StartSafetyNet(form);
     c.BitBtn1Enabled = false;
     c.BitBtn2Enabled = false;
     // The windows keep processing their messages inside long statements too (the delete of a
@@ -293,18 +317,20 @@ TMergeResult BitBtn1Click(TFormMerge& form) {
         stopped = RunGroup(form);
 
     g_runContext = {};
+    // With a snapshot, the stopped group is put back instead of left as the stop left it.
+    if (stopped) RestoreStoppedDestination(form);
     form.FormMsg.CloseProgress();
     const TMergeResult result = stopped ? TMergeResult::Stopped
                                 : form.Account.FailedChecks()
                                     ? TMergeResult::CompletedWithFailedChecks
                                     : TMergeResult::Completed;
     EndAccount(form, result, started);
-    form.Operator().Inform(stopped ? StoppedMessage(form.EmployeesNotConverted)
-                                   : std::string(kMsgMergeCompleted));
+    form.Operator().Inform(EndOfRunLine(form, stopped));
     c.BitBtn1Enabled = true;
     c.BitBtn2Enabled = true;
     form.dbDest.Disconnect();
     form.dbSource.Disconnect();
+    EndSafetyNet(form);
     return result;
 }
 
@@ -326,13 +352,19 @@ TMergeResult RunMerge(TFormMerge& form) {
     try {
         return BitBtn1Click(form);
     } catch (const std::exception& e) {
-        const std::string report = RunErrorReport(e.what(), CurrentRunContext());
-        if (TGroupAccount* group = form.GroupBeingMerged()) {
-            form.Stage("");  // the stage the error ended ends with it
+        // The destination being merged is put back before the error is reported.
+        std::string text = RunErrorReport(e.what(), CurrentRunContext());
+        TGroupAccount* group = form.GroupBeingMerged();
+        if (group) form.Stage("");  // the stage the error ended ends with it
+        const std::string restored = RestoreFailedDestination(form);
+        if (!restored.empty()) text += (text.empty() || text.back() != '.' ? "." : "") + restored;
+        if (form.DryRun) text = InstallationText(text) + kMsgPreviewEnd;
+        if (group) {
             group->Result = kResultFailed;
-            group->Error = report;
+            group->Error = text;
         }
-        form.Operator().ReportError(report);
+        EndSafetyNet(form);
+        form.Operator().ReportError(text);
         EndAccount(form, TMergeResult::Failed, started);
         return TMergeResult::Failed;
     }

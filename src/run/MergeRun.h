@@ -79,11 +79,16 @@ std::string StoppedMessage(std::size_t employeesNotConverted);
 // Raises: "Invalid Period!" (EMergeError) before anything changes when IsValidPeriod refuses the
 // period (an empty one too); the buttons stay enabled then. Any other failure ends the run at
 // once and is raised unchanged: the buttons stay disabled, the connections and the progress
-// window as they were, everything already written stays written.
+// window as they were, the destination being merged as the failure left it (its marker stays, so
+// the next run refuses it until it is put back). With TakeSnapshots a stopped group is put back
+// from its snapshot and the stopped line says so; with DryRun the run works on scratch copies.
 TMergeResult BitBtn1Click(TFormMerge& form);
 
 // BitBtn1Click for the front ends: an error that ends the run goes to the standard error report
-// (Operator().ReportError) as RunErrorReport() words it, and the result is Failed.
+// (Operator().ReportError) as RunErrorReport() words it, and the result is Failed. Before the
+// report, the destination being merged is put back from its snapshot, and the report ends with
+// " The destination <code> was restored to its state before the run." (or says plainly why it
+// could not be, and where its snapshot is kept).
 TMergeResult RunMerge(TFormMerge& form);
 
 // The text the standard error report shows for an error that ended the run: the error's own text,

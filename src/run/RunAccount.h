@@ -96,6 +96,8 @@ struct TSnapshotAccount {
     std::int64_t Bytes = 0;
     double Seconds = 0;
     bool Restored = false;
+    double RestoreSeconds = 0;
+    std::string RestoreFailure;  // why it could not be put back (the snapshot is kept)
 };
 
 // Results of a group: "completed", "skipped" (Error holds the reason), "failed" (Error holds

@@ -82,7 +82,9 @@ json Group(const TGroupAccount& g) {
         group["snapshot"] = {{"folder", g.Snapshot->Folder},
                              {"bytes", g.Snapshot->Bytes},
                              {"seconds", g.Snapshot->Seconds},
-                             {"restored", g.Snapshot->Restored}};
+                             {"restored", g.Snapshot->Restored},
+                             {"restore_seconds", g.Snapshot->RestoreSeconds},
+                             {"restore_failure", g.Snapshot->RestoreFailure}};
     else
         group["snapshot"] = nullptr;
     return group;

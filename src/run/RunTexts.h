@@ -21,6 +21,23 @@ inline constexpr const char* kErrBeingMergedPrefix = "The destination database "
 inline constexpr const char* kErrBeingMergedGroup = " of merge group ";
 inline constexpr const char* kErrBeingMergedSuffix = " is being merged by another run";
 
+// ---- the safety net (run/Snapshots.h) ----
+// A destination put back from its snapshot: this + the code + the suffix, after the error report
+// or the stopped line.
+inline constexpr const char* kMsgRestoredPrefix = " The destination ";
+inline constexpr const char* kMsgRestoredSuffix = " was restored to its state before the run.";
+inline constexpr const char* kMsgRestoreFailedSuffix =
+    " could not be restored to its state before the run: ";
+// A destination whose last run was killed: this + the code + the middle + the restore command.
+inline constexpr const char* kErrInterruptedPrefix = "The last run on ";
+inline constexpr const char* kErrInterruptedMiddle =
+    " was interrupted; its destination may be part-merged. Put it back with: ";
+// The first run log line and the end of the last line of a preview.
+inline constexpr const char* kMsgPreviewStart =
+    "Preview only: nothing in the installation is changed";
+inline constexpr const char* kMsgPreviewEnd =
+    " (preview only: nothing in the installation was changed)";
+
 // ---- composed error texts (the engine's message comes first or last as shown) ----
 inline constexpr const char* kErrTableSuffix = " Table ";           // message + this + table
 inline constexpr const char* kErrClearTableSuffix = " Tablename ";  // message + this + table

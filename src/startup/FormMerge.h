@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
@@ -73,6 +74,20 @@ private:
 struct TEmployeeCurrency {
     std::string FcurrCode;
     std::string LocalCurrCode;
+};
+
+// The safety net of one merge group in the last run: the snapshot taken of its destination
+// before it was cleared, and whether the destination was put back from it. One record per group
+// whose destination was snapshotted, in the order of the run.
+struct TGroupSnapshot {
+    std::string Group;           // the group's CODE, trimmed ("#GRP1")
+    std::string Destination;     // the destination's path as the run formed it
+    std::string Folder;          // the snapshot's folder
+    std::uint64_t Bytes = 0;     // bytes copied into it
+    double Seconds = 0;          // time the snapshot took
+    bool Restored = false;       // the destination was put back from it (a failure or a stop)
+    double RestoreSeconds = 0;   // time putting it back took
+    std::string RestoreFailure;  // why putting it back failed (the snapshot is kept); else empty
 };
 
 class TFormMerge {
@@ -151,6 +166,25 @@ public:
     // source winning as its records do; resigned employees too, whose master record is not
     // carried over but whose payroll of the period is. Made afresh for every group.
     std::map<std::string, TEmployeeCurrency> SourceEmployeeCurrencies;
+
+    // ---- the run's safety net (run/Snapshots.h) ----
+    // Every destination is copied into a snapshot before it is cleared and put back from it when
+    // an error or a stop ends the run while it is being merged.
+    bool TakeSnapshots = true;
+    // Where the snapshots lie ([MERGE] SNAPSHOTS, --snapshots); empty: MERGE-SNAPSHOTS beside the
+    // company folder of BaseFolder.
+    std::string SnapshotFolder;
+    int KeepSnapshots = 3;  // snapshots kept per destination after its group ends
+    // "Preview only, change nothing": the run works on scratch copies of every database it uses.
+    bool DryRun = false;
+    // The database a run connects for a path of the installation: the path itself, or during a
+    // preview its scratch copy (made the first time it is asked for).
+    std::function<std::string(const std::string& path)> MapDatabasePath;
+    std::string DatabasePath(const std::string& path) {
+        return MapDatabasePath ? MapDatabasePath(path) : path;
+    }
+    // Made afresh by every run.
+    std::vector<TGroupSnapshot> GroupSnapshots;
 
     db::TDbTable DbTablePara1{"DbTablePara1"};          // PAYPARA of dbDest, for the sign-on
     db::TDbTable DbTablePaypara1{"DbTablePaypara1"};    // PAYPARA1 of dbDest, "YEAR"

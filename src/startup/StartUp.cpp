@@ -37,6 +37,8 @@ namespace {
 
 constexpr const char* kSectionPath = "PATH";
 constexpr const char* kSectionSetting = "SETTING";
+constexpr const char* kSectionMerge = "MERGE";
+constexpr const char* kKeySnapshots = "SNAPSHOTS";
 constexpr const char* kKeyDictionary = "DICTIONARY";
 constexpr const char* kKeyServerType = "SERVERTYPE";
 constexpr const char* kKeyDir = "DIR";
@@ -164,12 +166,14 @@ TSettings ReadSettingsFile(const std::string& iniFile) {
     settings.Dictionary = value(kSectionPath, kKeyDictionary);
     settings.ServerType = value(kSectionSetting, kKeyServerType);
     settings.Dir = value(kSectionPath, kKeyDir);
+    settings.Snapshots = value(kSectionMerge, kKeySnapshots);
     return settings;
 }
 
 std::string ReadSettings(TFormMerge& form, const std::string& iniFile) {
     TSettings settings = ReadSettingsFile(iniFile);
     form.DictionarySetting = settings.Dictionary;
+    form.SnapshotFolder = settings.Snapshots;
     if (settings.ServerType == kServerTypeRemote) {
         const std::set<db::TServerType> remoteOnly{db::TServerType::stREMOTE};
         form.DatabaseMain.ServerTypes = remoteOnly;

@@ -66,11 +66,13 @@ struct TSettings {
     std::string Dictionary;  // [PATH] DICTIONARY
     std::string ServerType;  // [SETTING] SERVERTYPE
     std::string Dir;         // [PATH] DIR
+    std::string Snapshots;   // [MERGE] SNAPSHOTS: the merge run's snapshot folder
 };
 TSettings ReadSettingsFile(const std::string& iniFile);
 
-// Reads the settings file iniFile into the window: DictionarySetting, and, when SERVERTYPE is
-// exactly "REMOTE", remote-only server types on DatabaseMain, dbDest and dbSource. Returns DIR.
+// Reads the settings file iniFile into the window: DictionarySetting, SnapshotFolder, and, when
+// SERVERTYPE is exactly "REMOTE", remote-only server types on DatabaseMain, dbDest and dbSource.
+// Returns DIR.
 std::string ReadSettings(TFormMerge& form, const std::string& iniFile);
 
 // Fills the period list of EditPeriod with the twelve periods (yyyyMM) of today's year and

@@ -338,6 +338,10 @@ QWidget* TMainWindow::MakeProcessPage() {
     connect(chkSPE, &QCheckBox::toggled, this, [this](bool on) { m_form.Controls.chkSPE = on; });
     connect(chkMERGE, &QCheckBox::toggled, this,
             [this](bool on) { m_form.Controls.chkMERGE = on; });
+    // The preview merges scratch copies of every database: the run account without a change.
+    chkPreview = new QCheckBox("Preview only, change nothing", page);
+    chkPreview->setChecked(m_form.DryRun);
+    connect(chkPreview, &QCheckBox::toggled, this, [this](bool on) { m_form.DryRun = on; });
 
     auto* label4 = new QLabel("Period Selection", page);
     EditPeriod = new QComboBox(page);
@@ -358,6 +362,7 @@ QWidget* TMainWindow::MakeProcessPage() {
     options->addWidget(CheckBoxGL, 0, 1);
     options->addWidget(chkSPE, 1, 0);
     options->addWidget(chkMERGE, 1, 1);
+    options->addWidget(chkPreview, 2, 0);
 
     auto* period = new QHBoxLayout;
     period->addWidget(label4);
@@ -464,6 +469,7 @@ void TMainWindow::ShowControls() {
     showCheck(CheckBoxGL, c.CheckBoxGL);
     showCheck(chkSPE, c.chkSPE);
     showCheck(chkMERGE, c.chkMERGE);
+    showCheck(chkPreview, m_form.DryRun);
     ShowPeriodList();
     if (CheckAll->isChecked() != (c.RadioGroup1ItemIndex == setup::kCheckAll) ||
         UncheckAll->isChecked() != (c.RadioGroup1ItemIndex == setup::kUncheckAll)) {
@@ -503,8 +509,8 @@ void TMainWindow::ShowPeriodList() {
 void TMainWindow::SetRunning(bool running) {
     m_running = running;
     TabSheet1->setEnabled(!running);
-    for (QWidget* input :
-         std::initializer_list<QWidget*>{EditPeriod, CheckBoxLeave, CheckBoxGL, chkSPE, chkMERGE})
+    for (QWidget* input : std::initializer_list<QWidget*>{EditPeriod, CheckBoxLeave, CheckBoxGL,
+                                                          chkSPE, chkMERGE, chkPreview})
         input->setEnabled(!running);
 }
 

@@ -115,6 +115,7 @@ public:
     QCheckBox* CheckBoxGL = nullptr;
     QCheckBox* chkSPE = nullptr;
     QCheckBox* chkMERGE = nullptr;
+    QCheckBox* chkPreview = nullptr;  // "Preview only, change nothing" (TFormMerge::DryRun)
     QComboBox* EditPeriod = nullptr;
     QPushButton* BitBtn1 = nullptr;
     QPushButton* BitBtn2 = nullptr;

@@ -53,9 +53,8 @@ TResultsWindow::TResultsWindow(QWidget* parent) : QDialog(parent) {
     SaveReportButton = new QPushButton("Save report...", this);
     SaveRunLogButton = new QPushButton("Save run log...", this);
     auto* close = new QPushButton("Close", this);
-    connect(SaveReportButton, &QPushButton::clicked, this, [this] {
-        Save("Save report", "Run report (*.json)", &TResultsWindow::SaveReport);
-    });
+    connect(SaveReportButton, &QPushButton::clicked, this,
+            [this] { Save("Save report", "Run report (*.json)", &TResultsWindow::SaveReport); });
     connect(SaveRunLogButton, &QPushButton::clicked, this,
             [this] { Save("Save run log", "Run log (*.log *.txt)", &TResultsWindow::SaveRunLog); });
     connect(close, &QPushButton::clicked, this, &QDialog::hide);
@@ -70,8 +69,8 @@ TResultsWindow::TResultsWindow(QWidget* parent) : QDialog(parent) {
     layout->addWidget(Summary, 2);
     layout->addWidget(new QLabel("Checks", this));
     layout->addWidget(Checks, 2);
-    layout->addWidget(new QLabel("Reconciliation (* in the destination after the conversion)",
-                                 this));
+    layout->addWidget(
+        new QLabel("Reconciliation (* in the destination after the conversion)", this));
     layout->addWidget(Reconciliation, 2);
     layout->addLayout(buttons);
 }

@@ -38,8 +38,8 @@ public:
     QPushButton* SaveRunLogButton = nullptr;  // "Save run log..."
 
 private:
-    void Save(const QString& caption, const QString& filter, void (TResultsWindow::*save)(
-                                                                 const std::string&) const);
+    void Save(const QString& caption, const QString& filter,
+              void (TResultsWindow::*save)(const std::string&) const);
 
     run::TRunAccount m_account;
     std::vector<std::string> m_runLog;

@@ -18,6 +18,8 @@
 #include <unistd.h>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <map>
 
 namespace fs = std::filesystem;
@@ -131,7 +133,9 @@ TEST_P(RunFaultTest, PeriodTableHeldByAnotherProgramEndsTheRunBeforeAnythingIsAd
     ::close(done[0]);
     char c = 0;
     ASSERT_EQ(::read(ready[0], &c, 1), 1);
-    CliResult r = RunCli({"merge", "--ini", Ini(dir.Str(), Dictionary()), "--period", kPeriod});
+    // Without a snapshot, which could not be taken while the table is open elsewhere.
+    CliResult r = RunCli(
+        {"merge", "--ini", Ini(dir.Str(), Dictionary()), "--period", kPeriod, "--no-snapshot"});
     ::close(done[1]);
     ::waitpid(pid, nullptr, 0);
     EXPECT_EQ(r.ExitCode, 1);
@@ -153,20 +157,25 @@ TEST_P(RunFaultTest, PeriodTableHeldByAnotherProgramEndsTheRunBeforeAnythingIsAd
 // Starts the merge with its progress texts on standard error and sends it the signal when marker
 // appears in what it writes.
 TWatchedRun SignalMergeAt(const std::string& dir, bool dictionary, const std::string& marker,
-                          int signal) {
-    return RunWatched(
-        {"merge", "--ini", Ini(dir, dictionary), "--period", kPeriod, "--progress", "lines"}, {},
-        {{marker, SendSignal(signal)}});
+                          int signal, const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> args = {
+        "merge", "--ini", Ini(dir, dictionary), "--period", kPeriod, "--progress", "lines"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return RunWatched(args, {}, {{marker, SendSignal(signal)}});
 }
 
 // Killed while clearing, while transferring, and while converting: the files stay sound, and
-// the next run gives what a clean run gives.
+// the next run gives what a clean run gives. Without snapshots, so that no marker makes the next
+// run refuse the destination.
 TEST_P(RunFaultTest, KilledRunLeavesSoundFilesAndTheRerunGivesTheCleanResult) {
     const std::string& clean = CleanCensus();
     for (const char* marker : {"Clear Record : P_DTRXND", "\\P_HTRX Updating", "Currency : "}) {
         TempDir dir;
         WriteDemo(dir.Str());
-        ASSERT_EQ(SignalMergeAt(dir.Str(), Dictionary(), marker, SIGKILL).StepsDone, 1u) << marker;
+        ASSERT_EQ(
+            SignalMergeAt(dir.Str(), Dictionary(), marker, SIGKILL, {"--no-snapshot"}).StepsDone,
+            1u)
+            << marker;
         ExpectSoundFiles(dir.Str(), Dictionary());
         ASSERT_EQ(Shell(MergeCommand(dir.Str(), Dictionary()) + " >/dev/null 2>&1"), 0) << marker;
         EXPECT_EQ(FirstDifference(CensusOfAll(dir.Str(), Dictionary()), clean), "")
@@ -176,11 +185,13 @@ TEST_P(RunFaultTest, KilledRunLeavesSoundFilesAndTheRerunGivesTheCleanResult) {
 
 // Ctrl-C during the clearing is the stop request: the conversion stops before its first
 // employee, nobody unconverted is stamped with the standard currency, and the run ends as
-// stopped (status 3) with the line that says how many employees were not converted.
+// stopped (status 3) with the line that says how many employees were not converted. (Without a
+// snapshot: with one, the stopped group is put back.)
 TEST_P(RunFaultTest, InterruptedRunEndsAsStoppedAndStampsNoUnconvertedEmployee) {
     TempDir dir;
     WriteDemo(dir.Str());
-    const TWatchedRun run = SignalMergeAt(dir.Str(), Dictionary(), "Clear Record : P_HTRX", SIGINT);
+    const TWatchedRun run =
+        SignalMergeAt(dir.Str(), Dictionary(), "Clear Record : P_HTRX", SIGINT, {"--no-snapshot"});
     ASSERT_EQ(run.StepsDone, 1u);
     const std::string last = LastLine(run.Out);
     EXPECT_EQ(run.ExitCode, 3) << last;
@@ -196,6 +207,94 @@ TEST_P(RunFaultTest, InterruptedRunEndsAsStoppedAndStampsNoUnconvertedEmployee) 
     EXPECT_TRUE(foreign(Census(Destinations(dir.Str(), Dictionary()).front())));
     // A completed run stamps every employee with the standard currency.
     EXPECT_FALSE(foreign(CleanCensus()));
+}
+
+// Killed during a transfer, the run leaves its marker: the next run refuses the destination and
+// names the command that puts it back; that command, as printed, gives the destination as it
+// was before the killed run, and a run after it completes as a clean run does.
+TEST_P(RunFaultTest, KilledRunIsRefusedUntilItsDestinationIsPutBackAsItWas) {
+    const std::string& clean = CleanCensus();
+    TempDir dir;
+    WriteDemo(dir.Str());
+    const std::string before = CensusOfAll(dir.Str(), Dictionary());
+    ASSERT_EQ(SignalMergeAt(dir.Str(), Dictionary(), "\\P_HTRX Updating", SIGKILL).StepsDone, 1u);
+    const std::string killed = CensusOfAll(dir.Str(), Dictionary());
+    ASSERT_NE(FirstDifference(killed, before), "") << "the kill left the destination as it was";
+
+    CliResult refused =
+        RunCli({"merge", "--ini", Ini(dir.Str(), Dictionary()), "--period", kPeriod});
+    EXPECT_EQ(refused.ExitCode, 1);
+    const std::string put = "Put it back with: ";
+    const auto at = refused.Err.find(put);
+    ASSERT_NE(at, std::string::npos) << refused.Err;
+    EXPECT_NE(refused.Err.find("was interrupted; its destination may be part-merged"),
+              std::string::npos)
+        << refused.Err;
+    EXPECT_EQ(FirstDifference(CensusOfAll(dir.Str(), Dictionary()), killed), "")
+        << "the refused run changed the destination";
+    // The command up to the context the error report adds, run as the operator would paste it.
+    std::string command = refused.Err.substr(at + put.size());
+    command = command.substr(0, command.find(" (merge group"));
+    ASSERT_EQ(command.rfind("peltorn restore --ini ", 0), 0u) << command;
+    const std::string destination = Dictionary() ? "'#GRPD'" : "'#GRP1'";
+    EXPECT_EQ(command.substr(command.size() - destination.size()), destination) << command;
+    TempDir io;
+    EXPECT_EQ(Shell(Quote(PELTORN_CLI_PATH) + command.substr(std::string("peltorn").size()) + " >" +
+                    Quote((io / "out").string()) + " 2>&1"),
+              0)
+        << command;
+    EXPECT_EQ(FirstDifference(CensusOfAll(dir.Str(), Dictionary()), before), "");
+    ExpectSoundFiles(dir.Str(), Dictionary());
+
+    ASSERT_EQ(Shell(MergeCommand(dir.Str(), Dictionary()) + " >/dev/null 2>&1"), 0);
+    EXPECT_EQ(FirstDifference(CensusOfAll(dir.Str(), Dictionary()), clean), "");
+}
+
+// Every file below the installation's folder, with a checksum of its bytes.
+std::map<std::string, std::string> Checksums(const std::string& dir) {
+    std::map<std::string, std::string> sums;
+    for (const auto& e : fs::recursive_directory_iterator(dir)) {
+        if (!e.is_regular_file()) continue;
+        std::ifstream in(e.path(), std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+        sums[e.path().string()] =
+            std::to_string(std::hash<std::string>{}(bytes)) + " " + std::to_string(bytes.size());
+    }
+    return sums;
+}
+
+// A preview changes no file of the installation, sources and main database included, and logs
+// what the real run after it logs, after its own first line.
+TEST_P(RunFaultTest, PreviewChangesNoFileAndLogsWhatTheRealRunLogs) {
+    TempDir dir;
+    WriteDemo(dir.Str());
+    const auto before = Checksums(dir.Str());
+    TempDir io;
+    const std::string previewLog = (io / "preview.log").string();
+    const std::string realLog = (io / "real.log").string();
+    CliResult preview = RunCli({"merge", "--ini", Ini(dir.Str(), Dictionary()), "--period", kPeriod,
+                                "--dry-run", "--log", previewLog});
+    ASSERT_EQ(preview.ExitCode, 0) << preview.Err;
+    EXPECT_NE(preview.Out.find("Merge database completed (preview only: nothing in the "
+                               "installation was changed)\n"),
+              std::string::npos);
+    const auto after = Checksums(dir.Str());
+    EXPECT_EQ(after.size(), before.size());
+    for (const auto& [file, sum] : before) {
+        auto it = after.find(file);
+        EXPECT_TRUE(it != after.end() && it->second == sum) << file << " changed";
+    }
+
+    CliResult real = RunCli(
+        {"merge", "--ini", Ini(dir.Str(), Dictionary()), "--period", kPeriod, "--log", realLog});
+    ASSERT_EQ(real.ExitCode, 0) << real.Err;
+    auto read = [](const std::string& file) {
+        std::ifstream in(file);
+        return std::string((std::istreambuf_iterator<char>(in)), {});
+    };
+    const std::string real_ = read(realLog);
+    EXPECT_GT(real_.size(), 200u);
+    EXPECT_EQ(read(previewLog), "Preview only: nothing in the installation is changed\n" + real_);
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, RunFaultTest, ::testing::Values(false, true),

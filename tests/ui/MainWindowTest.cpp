@@ -133,6 +133,8 @@ TEST_F(MainWindowTest, OpensOnProcessWithItsCaptionsAndTheCurrentPeriod) {
     EXPECT_TRUE(Window->CheckBoxGL->isChecked());
     EXPECT_EQ(Window->chkSPE->text(), "Exclude Special record");
     EXPECT_EQ(Window->chkMERGE->text(), "Merge selected  database?");
+    EXPECT_EQ(Window->chkPreview->text(), "Preview only, change nothing");
+    EXPECT_FALSE(Window->chkPreview->isChecked());
     // Each period shown once, the current month chosen; typed text is the period.
     ASSERT_EQ(Window->EditPeriod->count(), 12);
     EXPECT_EQ(Window->EditPeriod->itemText(0), "202601");
@@ -434,13 +436,37 @@ TEST_F(MainWindowTest, ResultsViewShowsTheRunsChecksWithAFailedOneMarked) {
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
+// Ticked, the preview box makes the merge button merge scratch copies: the run ends saying so
+// and the destinations' files are as they were.
+TEST_F(MainWindowTest, PreviewBoxRunsTheMergeWithoutChangingTheDestinations) {
+    const auto contents = [this] {
+        std::string all;
+        for (const auto& e : std::filesystem::directory_iterator(Dir / "COMPANY" / "#GRP1")) {
+            std::ifstream in(e.path(), std::ios::binary);
+            all += e.path().filename().string() + ":" +
+                   std::string(std::istreambuf_iterator<char>(in), {}) + "\n";
+        }
+        return all;
+    };
+    const std::string before = contents();
+    QTest::mouseClick(Window->chkPreview, Qt::LeftButton);
+    QTest::mouseClick(Window->BitBtn1, Qt::LeftButton);
+    ASSERT_TRUE(Dialogs.Errors.empty()) << Dialogs.Errors.front();
+    EXPECT_EQ(Dialogs.Messages.back(),
+              "Merge database completed (preview only: nothing in the installation was changed)");
+    EXPECT_TRUE(Window->Memo1->toPlainText().startsWith(
+        "Preview only: nothing in the installation is changed\n"));
+    EXPECT_TRUE(contents() == before) << "a destination file changed";
+}
+
 TEST_F(MainWindowTest, PeriodAndOptionsCannotChangeWhileTheRunReadsThem) {
     // Every stage reads the period and the options again: typing or ticking while the run lets
     // the window process its messages must not reach them.
     bool inputsEnabled = true;
     QTimer::singleShot(0, Window.get(), [this, &inputsEnabled] {
         inputsEnabled = Window->EditPeriod->isEnabled() || Window->chkSPE->isEnabled() ||
-                        Window->CheckBoxGL->isEnabled() || Window->TabSheet1->isEnabled();
+                        Window->CheckBoxGL->isEnabled() || Window->chkPreview->isEnabled() ||
+                        Window->TabSheet1->isEnabled();
         QTest::keyClicks(Window->EditPeriod->lineEdit(), "99");
         QTest::mouseClick(Window->chkSPE, Qt::LeftButton);
     });
