@@ -80,7 +80,8 @@ TSecuredDictionary SecureDictionary(const std::string& path, const std::string& 
     const std::string what = "database " + path;
     std::error_code ec;
     if (!fs::is_regular_file(file, ec))
-        throw EDbDatabaseError(TDbErrorCode::DatabaseNotFound, "Data dictionary not found: " + path);
+        throw EDbDatabaseError(TDbErrorCode::DatabaseNotFound,
+                               "Data dictionary not found: " + path);
     if (!detail::IsPlainDatabaseFile(file))
         throw EDbDatabaseError(TDbErrorCode::General,
                                "The data dictionary " + path + " is encrypted already");
@@ -93,8 +94,8 @@ TSecuredDictionary SecureDictionary(const std::string& path, const std::string& 
     const std::string keys = detail::KeysFileOf(file);
     const std::string keysTmp = keys + ".encrypting";
     // Left by an earlier attempt that was killed; they never open anything.
-    const std::vector<std::string> temporaries = {tmp, tmp + "-journal", tmp + "-wal",
-                                                  tmp + "-shm", keysTmp};
+    const std::vector<std::string> temporaries = {tmp, tmp + "-journal", tmp + "-wal", tmp + "-shm",
+                                                  keysTmp};
     RemoveFiles(temporaries);
 
     Handle plain(file, false, what);
@@ -122,7 +123,8 @@ TSecuredDictionary SecureDictionary(const std::string& path, const std::string& 
             continue;
         }
         auto known = std::find_if(otherPasswords.begin(), otherPasswords.end(), [&](const auto& o) {
-            return detail::EqualsNoCase(o.Name, name) && detail::CheckUserPassword(o.Password, hash);
+            return detail::EqualsNoCase(o.Name, name) &&
+                   detail::CheckUserPassword(o.Password, hash);
         });
         if (known == otherPasswords.end())
             unknown += (unknown.empty() ? "" : ", ") + name;

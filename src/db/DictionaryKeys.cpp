@@ -156,8 +156,8 @@ TWrappedKey WrapKey(const TDictionaryKey& key, const std::string& user,
               EVP_CIPHER_CTX_ctrl(c.Ctx, EVP_CTRL_GCM_SET_IVLEN, kNonceSize, nullptr) &&
               EVP_EncryptInit_ex(c.Ctx, nullptr, nullptr, kek.Data(), Bytes(entry.Nonce)) &&
               EVP_EncryptUpdate(c.Ctx, nullptr, &len, Bytes(aad), static_cast<int>(aad.size())) &&
-              EVP_EncryptUpdate(c.Ctx, reinterpret_cast<unsigned char*>(entry.Wrapped.data()),
-                                &len, key.Data(), static_cast<int>(TDictionaryKey::kSize)) &&
+              EVP_EncryptUpdate(c.Ctx, reinterpret_cast<unsigned char*>(entry.Wrapped.data()), &len,
+                                key.Data(), static_cast<int>(TDictionaryKey::kSize)) &&
               len == static_cast<int>(TDictionaryKey::kSize) &&
               EVP_EncryptFinal_ex(c.Ctx, nullptr, &len) &&
               EVP_CIPHER_CTX_ctrl(c.Ctx, EVP_CTRL_GCM_GET_TAG, kTagSize, entry.Tag.data());
@@ -256,9 +256,9 @@ void SyncPath(const std::string& path, const std::string& what) {
     const int error = errno;
     if (fd >= 0) ::close(fd);
     if (!ok) {
-        throw EDbDatabaseError(TDbErrorCode::FileError,
-                               "Cannot write " + what + " to disk: " + std::strerror(error) +
-                                   " (" + path + ")");
+        throw EDbDatabaseError(
+            TDbErrorCode::FileError,
+            "Cannot write " + what + " to disk: " + std::strerror(error) + " (" + path + ")");
     }
 }
 
@@ -281,9 +281,9 @@ void WriteKeysFile(const std::string& path, const std::vector<TWrappedKey>& entr
     const int error = errno;
     if (fd >= 0) ::close(fd);
     if (!ok) {
-        throw EDbDatabaseError(error == ENOSPC || error == EFBIG ? TDbErrorCode::DiskFull
-                                                                 : TDbErrorCode::FileError,
-                               "Cannot write the keys file " + path + ": " + std::strerror(error));
+        throw EDbDatabaseError(
+            error == ENOSPC || error == EFBIG ? TDbErrorCode::DiskFull : TDbErrorCode::FileError,
+            "Cannot write the keys file " + path + ": " + std::strerror(error));
     }
 }
 

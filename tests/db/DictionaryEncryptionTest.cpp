@@ -45,8 +45,7 @@ protected:
 
     // A dictionary of two users holding PEOPLE with rows; plain or encrypted.
     void Make(db::TDictionaryStorage storage, int rows = 40) {
-        db::CreateDictionary(Path(), {{"ADSSYS", "admin-pw"}, {"ORVEXSYS8", "maint-pw"}},
-                             storage);
+        db::CreateDictionary(Path(), {{"ADSSYS", "admin-pw"}, {"ORVEXSYS8", "maint-pw"}}, storage);
         Conn.SetConnectPath(Path());
         Conn.Username = "ADSSYS";
         Conn.Password = "admin-pw";
@@ -133,8 +132,8 @@ TEST_F(DictionaryEncryptionTest, TheFilesRevealNoTableEmployeeOrAmountAndAreTheO
 
     // The stock shell cannot read it (nor change its users).
     if (std::system("command -v sqlite3 >/dev/null 2>&1") != 0) GTEST_SKIP() << "no sqlite3";
-    std::string cmd = "sqlite3 '" + Path() +
-                      "' 'SELECT count(*) FROM SYS_DICTIONARY_USERS' >/dev/null 2>&1";
+    std::string cmd =
+        "sqlite3 '" + Path() + "' 'SELECT count(*) FROM SYS_DICTIONARY_USERS' >/dev/null 2>&1";
     EXPECT_NE(std::system(cmd.c_str()), 0);
 }
 
@@ -226,11 +225,11 @@ TEST_F(DictionaryEncryptionTest, SecuringAPlainDictionaryKeepsEveryRowForBothUse
     auto done = db::SecureDictionary(Path(), "ADSSYS", "admin-pw",
                                      {{"ORVEXSYS8", "nope"}, {"ORVEXSYS8", "maint-pw"}},
                                      [&](const char* s) { steps.push_back(s); });
-    EXPECT_EQ(steps, (std::vector<std::string>{"exported", "keys-written", "keys-renamed",
-                                               "renamed"}));
+    EXPECT_EQ(steps,
+              (std::vector<std::string>{"exported", "keys-written", "keys-renamed", "renamed"}));
     EXPECT_EQ(done.Users, (std::vector<std::string>{"ADSSYS", "ORVEXSYS8"}));
-    EXPECT_EQ(done.Tables, (std::vector<std::pair<std::string, std::int64_t>>{{"OTHER", 1},
-                                                                              {"PEOPLE", 3000}}));
+    EXPECT_EQ(done.Tables,
+              (std::vector<std::pair<std::string, std::int64_t>>{{"OTHER", 1}, {"PEOPLE", 3000}}));
     EXPECT_TRUE(db::IsEncryptedDictionary(Path()));
     EXPECT_EQ(CommittedRowsIn(Path(), "PEOPLE"), -1);  // no longer readable without the key
     EXPECT_EQ(Mode(Path()), 0600u);
