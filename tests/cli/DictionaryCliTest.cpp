@@ -160,9 +160,9 @@ TEST_F(DictionaryCliTest, APlainDictionaryIsSaidToBeNotEncryptedUntilSecured) {
            "CLERK=clerk-pw"});
     EXPECT_EQ(Ok({"db", "is-encrypted", dict}), "no\n");
 
-    EXPECT_EQ(Ok(With({"db", "secure-dictionary", dict, "--user-password", "CLERK=clerk-pw"},
-                      Admin())),
-              dict + " encrypted: 1 tables, 500 rows; users ADSSYS, ORVEXSYS8, CLERK\n");
+    EXPECT_EQ(
+        Ok(With({"db", "secure-dictionary", dict, "--user-password", "CLERK=clerk-pw"}, Admin())),
+        dict + " encrypted: 1 tables, 500 rows; users ADSSYS, ORVEXSYS8, CLERK\n");
     EXPECT_EQ(Ok({"db", "is-encrypted", dict}), "yes\n");
     EXPECT_EQ(Ok(With({"db", "export", dict, "PEOPLE"}, Admin())), rows);  // no note any more
     EXPECT_EQ(Ok({"db", "export", dict, "PEOPLE", "--user", "CLERK", "--password", "clerk-pw"}),
