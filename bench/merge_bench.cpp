@@ -2,7 +2,7 @@
 // floor of copying the same source rows with one INSERT ... SELECT per table.
 //
 //   build/merge_bench [--sizes 1000,4000] [--companies 4] [--period 999999] [--leave]
-//                     [--dir DIR] [--keep]
+//                     [--dir DIR] [--keep] [--dictionaries [--repeat 2]]
 //
 // --keep keeps the installations in DIR (default: a temporary folder), each also as it was
 // generated, and a later run with the same --dir merges a copy of that instead of generating
@@ -19,15 +19,25 @@
 //
 // The installation is written by a child process and the merge and the copy run in another one,
 // so the peak memory reported is the merge's own (generation holds nothing of it).
+//
+// --dictionaries also merges the dictionary layout of each installation (#GRPD: a dictionary
+// destination, a dictionary source and a folder source) twice from the same generated state:
+// with its dictionaries encrypted, as they are made, and with plain copies of them. Each is run
+// --repeat times, alternately, and the best whole-merge time of each is compared.
 #include "db/Db.h"
+#include "db/DictionaryKeys.h"
 #include "db/Sqlite.h"
 #include "demo/Demo.h"
 #include "run/MergeRun.h"
 #include "run/TransferTables.h"
 #include "schema/MakeDatabases.h"
 #include "signon/Credentials.h"
+#include "signon/DB_UTIL.h"
 #include "startup/StartUp.h"
 
+#ifndef SQLITE_HAS_CODEC
+#define SQLITE_HAS_CODEC  // sqlite3_key, for plain copies of encrypted dictionaries
+#endif
 #include <sqlcipher/sqlite3.h>
 
 #include <sys/resource.h>
@@ -82,6 +92,8 @@ struct TOptions {
     bool Leave = false;
     fs::path Dir;
     bool Keep = false;
+    bool Dictionaries = false;
+    int Repeat = 2;
 };
 
 // The operator of the benchmark: answers every question No, as the command-line tool does by
@@ -180,9 +192,23 @@ void Exec(sqlite3* db, const std::string& sql) {
     }
 }
 
+bool IsDictionaryFile(const std::string& file) {
+    std::string upper = file;
+    std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
+    return upper.size() > 4 && upper.compare(upper.size() - 4, 4, ".ADD") == 0;
+}
+
+// The raw key of an encrypted dictionary of the demo installation, for its administrator.
+std::string DictionaryKey(const std::string& file) {
+    return db::detail::UnlockDictionary(file, file, signon::kAdminUser,
+                                        signon::AdminPasswordForMark(std::string("@2019")))
+        .RawKey();
+}
+
 void Attach(sqlite3* db, const std::string& file, const std::string& name) {
-    const std::string key = db::detail::IsPlainDatabaseFile(file)
-                                ? std::string()
+    const std::string key = db::detail::IsPlainDatabaseFile(file) ? std::string()
+                            : IsDictionaryFile(file)
+                                ? DictionaryKey(file)
                                 : db::detail::RawKeyFor(signon::kFreeTablePassword);
     sqlite3_stmt* stmt = nullptr;
     Check(db, sqlite3_prepare_v2(db, "ATTACH DATABASE ?1 AS ?2 KEY ?3", -1, &stmt, nullptr),
@@ -272,25 +298,24 @@ long long RawCopy(const std::vector<TSource>& sources, const fs::path& dest,
 
 // ---- one size ----
 
-TSizeResult MeasureSize(const TOptions& opt, const fs::path& dir, int employees) {
-    TSizeResult result;
-    TBenchOperator op;
-    TFormMerge form(op);
-    TStageTimes stages;
+// Starts the installation of the settings file ini and merges its selected groups for the
+// period, timed; raises when the run does not complete.
+void TimedMerge(const TOptions& opt, const std::string& ini, TFormMerge& form, TBenchOperator& op,
+                TStageTimes& stages, TSizeResult& result) {
     form.OnStage = [&stages](const char* stage) { stages.Enter(stage); };
     op.Where = [&form, &stages] {
         return stages.Current + ": " + form.Controls.edit2 + " / " + form.FormMsg.Message;
     };
 
     TStartOptions start;
-    start.IniFile = (dir / "ORVEX.ini").string();
+    start.IniFile = ini;
     start.Today = [] { return db::EncodeDate(2026, 6, 15); };
     FormCreate(form, start);
     if (op.Errors > 0) throw std::runtime_error("start-up failed");
 
     TMergeControls& c = form.Controls;
     c.EditPeriod = opt.Period;
-    c.chkMERGE = true;  // the selected group #GRP1: every source company
+    c.chkMERGE = true;  // the selected group: #GRP1 (every source company), or #GRPD
     c.CheckBoxLeave = opt.Leave;
     c.CheckBoxGL = true;
 
@@ -306,6 +331,16 @@ TSizeResult MeasureSize(const TOptions& opt, const fs::path& dir, int employees)
     result.LongestGapMs = op.LongestGap * 1000.0;
     result.Records = static_cast<long long>(form.RecordsTransferred);
     if (!ok) throw std::runtime_error("the merge run failed");
+}
+
+TSizeResult MeasureSize(const TOptions& opt, const fs::path& dir, int employees) {
+    TSizeResult result;
+    TBenchOperator op;
+    TFormMerge form(op);
+    TStageTimes stages;
+    TimedMerge(opt, (dir / "ORVEX.ini").string(), form, op, stages, result);
+    auto begin = Clock::now();
+    double cpu = CpuSeconds();
 
     // The sources of #GRP1 as the run found them.
     std::vector<TSource> sources;
@@ -385,6 +420,47 @@ TSizeResult MeasureSize(const TOptions& opt, const fs::path& dir, int employees)
     return result;
 }
 
+// The merge of the dictionary layout (#GRPD) of the installation in dir.
+TSizeResult MeasureDictionaryLayout(const TOptions& opt, const fs::path& dir) {
+    TSizeResult result;
+    TBenchOperator op;
+    TFormMerge form(op);
+    TStageTimes stages;
+    TimedMerge(opt, (dir / "dictionary-layout" / "ORVEX.ini").string(), form, op, stages, result);
+    result.Ok = true;
+    return result;
+}
+
+// Replaces every encrypted dictionary under dir by a plain copy of it (and drops its keys).
+void DecryptDictionaries(const fs::path& dir) {
+    std::vector<std::string> files;
+    for (const auto& e : fs::recursive_directory_iterator(dir))
+        if (e.is_regular_file() && IsDictionaryFile(e.path().string()) &&
+            !db::detail::IsPlainDatabaseFile(e.path().string()))
+            files.push_back(e.path().string());
+    for (const auto& file : files) {
+        const std::string key = DictionaryKey(file);
+        const std::string plain = file + ".plain";
+        sqlite3* db = nullptr;
+        Check(db, sqlite3_open(file.c_str(), &db), "open " + file);
+        sqlite3_key(db, key.data(), static_cast<int>(key.size()));
+        try {
+            Exec(db, "ATTACH DATABASE '" + plain + "' AS plain KEY ''");
+            Exec(db, "SELECT sqlcipher_export('plain')");
+            Exec(db, "DETACH DATABASE plain");
+        } catch (...) {
+            sqlite3_close(db);
+            throw;
+        }
+        sqlite3_close(db);
+        fs::rename(plain, file);
+        for (const char* suffix : {"-wal", "-shm", ".keys"}) fs::remove(file + suffix);
+        if (!db::detail::IsPlainDatabaseFile(file))
+            throw std::runtime_error("not decrypted: " + file);
+    }
+    if (files.empty()) throw std::runtime_error("no encrypted dictionary in " + dir.string());
+}
+
 // Runs fn in a child process; returns its result through a pipe.
 template <class Fn>
 TSizeResult InChild(Fn fn) {
@@ -445,10 +521,14 @@ int main(int argc, char** argv) {
             opt.Dir = next();
         else if (a == "--keep")
             opt.Keep = true;
+        else if (a == "--dictionaries")
+            opt.Dictionaries = true;
+        else if (a == "--repeat")
+            opt.Repeat = std::max(1, std::stoi(next()));
         else {
             std::fprintf(stderr,
                          "usage: merge_bench [--sizes 1000,4000] [--companies 4] [--period 999999] "
-                         "[--leave] [--dir DIR] [--keep]\n");
+                         "[--leave] [--dir DIR] [--keep] [--dictionaries [--repeat 2]]\n");
             return 2;
         }
     }
@@ -481,6 +561,40 @@ int main(int argc, char** argv) {
             std::printf("generated %d x %d employees in %.1f s\n", opt.Companies, employees,
                         Seconds(begin));
             if (opt.Keep) fs::copy(dir, kept, fs::copy_options::recursive);
+        }
+        if (opt.Dictionaries) {
+            // Both variants start from the same generated state, each in a copy of its own.
+            const fs::path encrypted = opt.Dir / ("s" + std::to_string(employees) + ".encrypted");
+            const fs::path plain = opt.Dir / ("s" + std::to_string(employees) + ".plain");
+            TSizeResult best[2];
+            for (int round = 0; round < opt.Repeat; ++round) {
+                for (int variant = 0; variant < 2; ++variant) {
+                    const fs::path& copy = variant == 0 ? encrypted : plain;
+                    fs::remove_all(copy);
+                    fs::copy(dir, copy, fs::copy_options::recursive);
+                    if (variant == 1) DecryptDictionaries(copy);
+                    TSizeResult d = InChild([&] { return MeasureDictionaryLayout(opt, copy); });
+                    fs::remove_all(copy);
+                    if (!d.Ok) return 1;
+                    std::printf(
+                        "  dictionary layout, %s dictionaries: %.2f s (processor %.2f s), "
+                        "%lld records\n",
+                        variant == 0 ? "encrypted" : "plain", d.MergeSeconds, d.MergeCpu,
+                        d.Records);
+                    if (round == 0 || d.MergeSeconds < best[variant].MergeSeconds)
+                        best[variant].MergeSeconds = d.MergeSeconds;
+                    if (round == 0 || d.MergeCpu < best[variant].MergeCpu)
+                        best[variant].MergeCpu = d.MergeCpu;
+                }
+            }
+            std::printf(
+                "dictionary layout #GRPD, %d employees: whole merge encrypted %.2f s, "
+                "plain %.2f s, encrypted / plain %.3f (processor time %.2f s / %.2f s = "
+                "%.3f), best of %d\n",
+                employees, best[0].MergeSeconds, best[1].MergeSeconds,
+                best[0].MergeSeconds / best[1].MergeSeconds, best[0].MergeCpu, best[1].MergeCpu,
+                best[0].MergeCpu / best[1].MergeCpu, opt.Repeat);
+            std::fflush(stdout);
         }
         TSizeResult r = InChild([&] { return MeasureSize(opt, dir, employees); });
         if (!r.Ok) return 1;

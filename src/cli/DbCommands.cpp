@@ -7,14 +7,19 @@
 //   peltorn db create-company PATH [--version-mark MARK]
 //   peltorn db tables PATH
 //   peltorn db fields PATH TABLE
-//   peltorn db export PATH TABLE
+//   peltorn db export PATH TABLE [--output FILE]
 //   peltorn db import PATH TABLE FILE          (FILE "-" reads standard input)
-//   peltorn db sql PATH STATEMENT [--param NAME=VALUE ...]
+//   peltorn db sql PATH STATEMENT [--param NAME=VALUE ...] [--output FILE]
 //   peltorn db encrypt PATH TABLE
-//   peltorn db is-encrypted PATH TABLE
+//   peltorn db is-encrypted PATH [TABLE]       (a data dictionary as a whole without TABLE)
+//   peltorn db secure-dictionary PATH --user U --password P [--user-password NAME=PASSWORD ...]
 //   peltorn db cipher-password TEXT KEY
 // Every subcommand takes --user/--password (data dictionaries; user "ADSSYS" by default) and
-// --table-password (encrypted free tables; given to tables and statements alike).
+// --table-password (encrypted free tables; given to tables and statements alike). A subcommand
+// that opens a plain (unencrypted) data dictionary says so on standard error.
+//
+// Exports to a file (--output) are written readable by their owner only (mode 0600), under a
+// temporary name that becomes FILE only when every row is written.
 //
 // A failure prints one line "error: <text>" on standard error and exits 1, and leaves the
 // databases as they were. Import checks the whole file before it writes a row, then writes every
@@ -27,11 +32,17 @@
 #include "db/Db.h"
 #include "schema/MakeDatabases.h"
 #include "signon/Credentials.h"
+#include "signon/DB_UTIL.h"
 #include "signon/EncryptionUtils.h"
+#include "signon/PasswordUTIL.h"
+#include "support/PrivateFiles.h"
 
 #include <algorithm>
 #include <cctype>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -54,6 +65,8 @@ struct TDbOptions {
     std::string VersionMark = schema::kDefaultVersionMark;
     std::string Text;
     std::string Key;
+    std::string Output;
+    std::vector<std::string> UserPasswords;
 };
 
 std::string Upper(std::string_view s) {
@@ -132,6 +145,13 @@ private:
     struct sigaction m_oldTerm {};
 };
 
+// The note on standard error for a data dictionary that is a plain file.
+std::string PlainDictionaryNote(const std::string& path) {
+    return "note: the data dictionary " + path +
+           " is not encrypted: anybody who can read the file can read its rows "
+           "(peltorn db secure-dictionary encrypts it)";
+}
+
 // Connects conn to the database at path with the credentials of the options.
 void Connect(db::TDbConnection& conn, const TDbOptions& o) {
     conn.SetConnectPath(o.Path);
@@ -140,7 +160,46 @@ void Connect(db::TDbConnection& conn, const TDbOptions& o) {
         conn.Password = o.Password;
     }
     conn.Connect();
+    if (conn.IsDictionaryConn() && !conn.IsEncryptedDictionary())
+        std::cerr << PlainDictionaryNote(o.Path) << std::endl;
 }
+
+// Where a command's rows go: standard output, or the file of --output, which is made readable by
+// its owner only and written under a temporary name; Commit puts it in place. Without Commit
+// (a failure) the temporary file is removed and FILE is left as it was.
+class TOutput {
+public:
+    explicit TOutput(const std::string& file) : m_file(file) {
+        if (m_file.empty()) return;
+        m_tmp = m_file + ".writing";
+        support::CreatePrivateFile(m_tmp);
+        m_stream.open(m_tmp, std::ios::binary | std::ios::trunc);
+        if (!m_stream) throw std::runtime_error("cannot write " + m_tmp);
+    }
+    ~TOutput() {
+        if (m_tmp.empty()) return;
+        std::error_code ec;
+        std::filesystem::remove(m_tmp, ec);
+    }
+    TOutput(const TOutput&) = delete;
+    TOutput& operator=(const TOutput&) = delete;
+    std::ostream& Stream() { return m_file.empty() ? std::cout : m_stream; }
+    void Commit() {
+        if (m_file.empty()) return;
+        m_stream.flush();
+        m_stream.close();
+        if (m_stream.fail()) throw std::runtime_error("cannot write " + m_file);
+        std::error_code ec;
+        std::filesystem::rename(m_tmp, m_file, ec);
+        if (ec) throw std::runtime_error("cannot write " + m_file + ": " + ec.message());
+        m_tmp.clear();
+    }
+
+private:
+    std::string m_file;
+    std::string m_tmp;
+    std::ofstream m_stream;
+};
 
 // Opens the table of the options in natural order, with the table password when one is given.
 void OpenTable(db::TDbTable& table, db::TDbConnection& conn, const TDbOptions& o) {
@@ -165,16 +224,16 @@ std::vector<std::string> FieldNames(db::TDataSet& ds) {
 // Writes every row of an open dataset as CSV with a header. The first row is read before the
 // header is written, so that a refused read (an encrypted table without its password) prints
 // nothing on standard output.
-void WriteCsv(db::TDataSet& ds) {
+void WriteCsv(db::TDataSet& ds, std::ostream& out = std::cout) {
     ds.First();
     std::ostringstream head;
     WriteCsvRow(head, FieldNames(ds));
     std::vector<std::string> first;
     if (!ds.Eof()) first = FieldTexts(ds);
-    std::cout << head.str();
+    out << head.str();
     if (ds.Eof()) return;
-    WriteCsvRow(std::cout, first);
-    for (ds.Next(); !ds.Eof(); ds.Next()) WriteCsvRow(std::cout, FieldTexts(ds));
+    WriteCsvRow(out, first);
+    for (ds.Next(); !ds.Eof(); ds.Next()) WriteCsvRow(out, FieldTexts(ds));
 }
 
 // ---- the subcommands ----
@@ -203,7 +262,9 @@ void DoExport(const TDbOptions& o) {
     Connect(conn, o);
     db::TDbTable table("export");
     OpenTable(table, conn, o);
-    WriteCsv(table);
+    TOutput out(o.Output);
+    WriteCsv(table, out.Stream());
+    out.Commit();
 }
 
 std::string ReadInput(const std::string& file) {
@@ -331,7 +392,9 @@ void DoSql(const TDbOptions& o) {
     }
     if (IsSelect(o.Statement)) {
         query.Open();
-        WriteCsv(query);
+        TOutput out(o.Output);
+        WriteCsv(query, out.Stream());
+        out.Commit();
         query.Close();
     } else {
         query.ExecSQL();
@@ -361,12 +424,58 @@ void DoEncrypt(const TDbOptions& o) {
 
 void DoIsEncrypted(const TDbOptions& o) {
     db::TDbConnection conn("db");
+    conn.SetConnectPath(o.Path);
+    if (conn.IsDictionaryConn() && o.Table.empty()) {
+        // The dictionary as a whole; no password is needed to tell.
+        std::error_code ec;
+        if (!std::filesystem::is_regular_file(db::NormalizePath(o.Path), ec))
+            throw std::runtime_error("Data dictionary not found: " + o.Path);
+        std::cout << (db::IsEncryptedDictionary(o.Path) ? "yes" : "no") << '\n';
+        return;
+    }
+    if (o.Table.empty())
+        throw std::runtime_error("is-encrypted needs TABLE for a folder of free tables");
     Connect(conn, o);
+    if (conn.IsDictionaryConn()) {
+        // A dictionary's tables are encrypted with the dictionary.
+        std::cout << (conn.IsEncryptedDictionary() ? "yes" : "no") << '\n';
+        return;
+    }
     db::TDbTable table("encrypted");
     table.SetConnection(&conn);
     table.SetTableName(o.Table);
     table.Open();
     std::cout << (table.IsTableEncrypted() ? "yes" : "no") << '\n';
+}
+
+// A test hook: with PELTORN_TEST_HOOK_STOP_AT naming a step of secure-dictionary, the process
+// stops itself (SIGSTOP) when it reaches that step, so that a test can kill it there.
+void StopAtTestHook(const char* step) {
+    const char* wanted = std::getenv("PELTORN_TEST_HOOK_STOP_AT");
+    if (wanted && std::string(wanted) == step) std::raise(SIGSTOP);
+}
+
+void DoSecureDictionary(const TDbOptions& o) {
+    // The other users of an installation's dictionary are the system's own, with the passwords
+    // the sign-on gives them; further ones are named with --user-password.
+    std::vector<db::TDictionaryUser> others = {
+        {signon::kMaintenanceUser, signon::MaintenancePassword()},
+        {signon::kAdminUser, signon::AdminPasswordForMark("@2019")},
+        {signon::kAdminUser, signon::AdminPasswordForMark("@2018")}};
+    for (const auto& p : o.UserPasswords) {
+        auto eq = p.find('=');
+        if (eq == std::string::npos || eq == 0)
+            throw std::runtime_error("--user-password " + p + ": expected NAME=PASSWORD");
+        others.insert(others.begin(), {p.substr(0, eq), p.substr(eq + 1)});
+    }
+    db::TSecuredDictionary done =
+        db::SecureDictionary(o.Path, o.User, o.Password, others, StopAtTestHook);
+    std::int64_t rows = 0;
+    for (const auto& t : done.Tables) rows += t.second;
+    std::string users;
+    for (const auto& u : done.Users) users += (users.empty() ? "" : ", ") + u;
+    std::cout << o.Path << " encrypted: " << done.Tables.size() << " tables, " << rows
+              << " rows; users " << users << '\n';
 }
 
 // ---- registration ----
@@ -441,6 +550,7 @@ void RegisterDbCommands(CLI::App& app, int& exitCode) {
         AddCommand(db, "export", "write a table as CSV to standard output", o, exitCode, DoExport);
     cmd->add_option("PATH", o.Path, "database")->required();
     cmd->add_option("TABLE", o.Table, "table")->required();
+    cmd->add_option("--output", o.Output, "write to FILE instead (readable by its owner only)");
 
     cmd =
         AddCommand(db, "import", "append the rows of a CSV file to a table", o, exitCode, DoImport);
@@ -453,16 +563,26 @@ void RegisterDbCommands(CLI::App& app, int& exitCode) {
     cmd->add_option("PATH", o.Path, "database")->required();
     cmd->add_option("STATEMENT", o.Statement, "the statement")->required();
     cmd->add_option("--param", o.Params, "a statement parameter, NAME=VALUE (repeatable)");
+    cmd->add_option("--output", o.Output,
+                    "write a SELECT's rows to FILE instead (readable by its owner only)");
 
     cmd = AddCommand(db, "encrypt", "encrypt a free table with --table-password", o, exitCode,
                      DoEncrypt);
     cmd->add_option("PATH", o.Path, "folder of free tables")->required();
     cmd->add_option("TABLE", o.Table, "table")->required();
 
-    cmd = AddCommand(db, "is-encrypted", "print yes when the table is encrypted, else no", o,
+    cmd = AddCommand(db, "is-encrypted",
+                     "print yes when the table (or the data dictionary) is encrypted, else no", o,
                      exitCode, DoIsEncrypted);
     cmd->add_option("PATH", o.Path, "database")->required();
-    cmd->add_option("TABLE", o.Table, "table")->required();
+    cmd->add_option("TABLE", o.Table, "table (optional for a data dictionary)");
+
+    cmd = AddCommand(db, "secure-dictionary",
+                     "encrypt a plain data dictionary in place, for all of its users", o, exitCode,
+                     DoSecureDictionary);
+    cmd->add_option("PATH", o.Path, "the .ADD file")->required();
+    cmd->add_option("--user-password", o.UserPasswords,
+                    "the password of another user of the dictionary, NAME=PASSWORD (repeatable)");
 
     cmd = AddCommand(db, "cipher-password", "print the stored ciphertext of a password", o,
                      exitCode, [](const TDbOptions& opt) {

@@ -5,6 +5,7 @@
 #include "db/DbDataSet.h"
 #include "db/DbInternal.h"
 #include "db/DbQuery.h"
+#include "db/DictionaryKeys.h"
 
 #include <openssl/evp.h>
 #include <openssl/rand.h>
@@ -111,6 +112,10 @@ void TDbConnection::SetConnectPath(const std::string& path) {
 
 bool TDbConnection::IsConnected() const { return m_impl->Connected(); }
 
+bool TDbConnection::IsEncryptedDictionary() const {
+    return m_impl->Connected() && m_impl->EncryptedDictionary();
+}
+
 void TDbConnection::SetIsConnected(bool connected) {
     if (connected == IsConnected()) return;
     if (connected) {
@@ -172,9 +177,35 @@ void ConnectionImpl::Connect(const std::string& connectPath, bool dictionary,
             throw EDbDatabaseError(TDbErrorCode::DatabaseNotFound,
                                    "Data dictionary not found: " + connectPath);
         }
+        // An encrypted dictionary opens only with the key its keys file gives this user for this
+        // password: the password check is the unwrapping itself. The users table inside is
+        // checked as well, as for a plain dictionary.
+        std::string key;
+        const bool encrypted = !IsPlainDatabaseFile(path);
+        if (encrypted) {
+            if (!LooksEncrypted(path) && !fs::exists(KeysFileOf(path), ec)) {
+                throw EDbDatabaseError(TDbErrorCode::NotADatabase,
+                                       "The file is not a data dictionary: " + connectPath);
+            }
+            key = UnlockDictionary(path, connectPath, user, password).RawKey();
+        }
         auto handle = std::make_unique<Handle>(path, false, "database " + connectPath);
         std::string stored;
         try {
+            if (encrypted) {
+                handle->Key(key);
+                try {
+                    handle->Exec("SELECT count(*) FROM sqlite_master");
+                } catch (const EDbDatabaseError& e) {
+                    if (e.Code() != TDbErrorCode::NotADatabase) throw;
+                    WipeText(key);
+                    throw EDbDatabaseError(TDbErrorCode::NotADatabase,
+                                           "The keys file " + KeysFileOf(path) +
+                                               " does not open the data dictionary " + connectPath +
+                                               ": the file is damaged or the keys are another "
+                                               "dictionary's");
+                }
+            }
             Stmt& s = handle->Prepare(std::string("SELECT HASH FROM ") + kUsersTable +
                                       " WHERE upper(NAME) = upper(?1)");
             ScopedStmt scoped(s);
@@ -183,17 +214,19 @@ void ConnectionImpl::Connect(const std::string& connectPath, bool dictionary,
                 stored = s.Column(0).IsText() ? s.Column(0).Text() : std::string();
             else
                 stored.clear();
-        } catch (const EDbDatabaseError&) {
+        } catch (const EDbDatabaseError& e) {
+            WipeText(key);
+            if (encrypted && e.Code() == TDbErrorCode::NotADatabase) throw;
             throw EDbDatabaseError(TDbErrorCode::NotADatabase,
                                    "The file is not a data dictionary: " + connectPath);
         }
         if (stored.empty() || !CheckUserPassword(password, stored)) {
-            throw EDbDatabaseError(
-                TDbErrorCode::LoginRefused,
-                "Login refused for user '" + user + "' on data dictionary " + connectPath);
+            WipeText(key);
+            throw EDbDatabaseError(TDbErrorCode::LoginRefused, LoginRefusedText(user, connectPath));
         }
         handle->Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
         m_dict = std::move(handle);
+        m_key = std::move(key);
     } else {
         if (!fs::is_directory(path, ec)) {
             throw EDbDatabaseError(TDbErrorCode::DatabaseNotFound,
@@ -220,8 +253,13 @@ void ConnectionImpl::Disconnect() {
 void ConnectionImpl::DisconnectQuietly() noexcept {
     if (m_dict) WriteGroups::CommitHandleQuietly(*m_dict);
     m_dict.reset();
+    WipeText(m_key);
     m_connected = false;
     ++m_epoch;
+}
+
+void ConnectionImpl::KeyDictionaryHandle(Handle& handle) const {
+    if (!m_key.empty()) handle.Key(m_key);
 }
 
 std::string ConnectionImpl::TableFile(const std::string& table) const {

@@ -58,6 +58,10 @@ public:
     void Connect() { SetIsConnected(true); }
     void Disconnect() { SetIsConnected(false); }
 
+    // True while connected to an encrypted data dictionary; false for a plain dictionary, a folder
+    // of free tables and a connection that is not connected.
+    bool IsEncryptedDictionary() const;
+
     // Connects if needed and executes one statement without parameters directly on the
     // connection; returns the number of rows affected.
     int ExecuteStatement(const std::string& sql);

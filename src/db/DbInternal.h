@@ -36,6 +36,12 @@ public:
 
     // The shared handle of a dictionary connection.
     Handle& DictHandle() { return *m_dict; }
+    // Whether the connected dictionary is encrypted. Its key was unwrapped once, when the
+    // connection was made, and is kept in memory only, until the connection is closed.
+    bool EncryptedDictionary() const { return !m_key.empty(); }
+    // Gives a further handle on the dictionary file (a statement's own) the connection's key;
+    // nothing for a plain dictionary.
+    void KeyDictionaryHandle(Handle& handle) const;
     // The file of a free table, found without regard to letter case; empty when missing.
     std::string TableFile(const std::string& table) const;
     // The file a new free table gets.
@@ -51,6 +57,7 @@ private:
     std::string m_path;
     std::string m_given;
     std::unique_ptr<Handle> m_dict;
+    std::string m_key;  // raw key of an encrypted dictionary, "x'...'"
     std::uint64_t m_epoch = 0;
 };
 

@@ -62,6 +62,7 @@ public:
         AttachmentRegistry::Register(this, &QueryCursor::ReleaseHook);
         if (Conn.Dictionary()) {
             H = std::make_unique<Handle>(Conn.Path(), false, Conn.What());
+            Conn.KeyDictionaryHandle(*H);
             H->Exec("PRAGMA synchronous=NORMAL");
         } else {
             H = std::make_unique<Handle>(":memory:", true, Conn.What());
@@ -157,7 +158,8 @@ public:
 
     void RefreshSystemColumns() {
         if (!SystemAttached) {
-            H->Exec("ATTACH DATABASE ':memory:' AS SYSTEM");
+            // KEY '': without it the attachment would take the key of an encrypted dictionary.
+            H->Exec("ATTACH DATABASE ':memory:' AS SYSTEM KEY ''");
             H->Exec(
                 "CREATE TABLE SYSTEM.COLUMNS (PARENT TEXT, Name TEXT, Field_Type INTEGER, "
                 "Field_Length INTEGER)");

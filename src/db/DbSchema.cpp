@@ -4,6 +4,8 @@
 
 #include "db/DbConnection.h"
 #include "db/DbInternal.h"
+#include "db/DictionaryKeys.h"
+#include "support/PrivateFiles.h"
 
 #include <algorithm>
 #include <charconv>
@@ -300,27 +302,62 @@ TTableDef ReadTableDef(TDbConnection& connection, const std::string& table,
     return detail::ReadTableDefFrom(h, "main", table);
 }
 
-void CreateDictionary(const std::string& path, const std::vector<TDictionaryUser>& users) {
+void CreateDictionary(const std::string& path, const std::vector<TDictionaryUser>& users,
+                      TDictionaryStorage storage) {
     std::string file = NormalizePath(path);
     std::error_code ec;
     if (fs::exists(file, ec)) {
         throw EDbDatabaseError(TDbErrorCode::General, "Data dictionary exists already: " + path);
     }
-    auto parent = fs::path(file).parent_path();
-    if (!parent.empty()) fs::create_directories(parent, ec);
-    detail::Handle h(file, true, "database " + path);
-    h.Exec("PRAGMA journal_mode=WAL");
-    h.Exec("BEGIN");
-    h.Exec(std::string("CREATE TABLE ") + detail::kUsersTable +
-           " (NAME TEXT PRIMARY KEY, HASH TEXT NOT NULL)");
-    for (const auto& u : users) {
-        auto s =
-            h.PrepareOnce(std::string("INSERT INTO ") + detail::kUsersTable + " VALUES (?1, ?2)");
-        s->Bind(1, TDbValue(u.Name));
-        s->Bind(2, TDbValue(detail::HashUserPassword(u.Password)));
-        s->Step();
+    const bool encrypted = storage == TDictionaryStorage::Encrypted;
+    const std::string keysFile = detail::KeysFileOf(file);
+    auto removeMade = [&] {
+        for (const char* suffix : {"", "-wal", "-shm", "-journal"}) fs::remove(file + suffix, ec);
+        if (encrypted) fs::remove(keysFile, ec);
+    };
+    std::string raw;
+    try {
+        auto parent = fs::path(file).parent_path();
+        try {
+            if (!parent.empty()) support::CreatePrivateFolders(parent.string());
+            support::CreatePrivateFile(file);
+        } catch (const std::runtime_error& e) {
+            throw EDbDatabaseError(TDbErrorCode::FileError, e.what());
+        }
+        if (encrypted) {
+            // The keys first: an encrypted file without them could never be opened.
+            const detail::TDictionaryKey key = detail::TDictionaryKey::Random();
+            std::vector<detail::TWrappedKey> entries;
+            for (const auto& u : users) entries.push_back(detail::WrapKey(key, u.Name, u.Password));
+            detail::WriteKeysFile(keysFile, entries);
+            raw = key.RawKey();
+        }
+        {
+            detail::Handle h(file, false, "database " + path);
+            if (encrypted) h.Key(raw);
+            h.Exec("PRAGMA journal_mode=WAL");
+            h.Exec("BEGIN");
+            h.Exec(std::string("CREATE TABLE ") + detail::kUsersTable +
+                   " (NAME TEXT PRIMARY KEY, HASH TEXT NOT NULL)");
+            for (const auto& u : users) {
+                auto s = h.PrepareOnce(std::string("INSERT INTO ") + detail::kUsersTable +
+                                       " VALUES (?1, ?2)");
+                s->Bind(1, TDbValue(u.Name));
+                s->Bind(2, TDbValue(detail::HashUserPassword(u.Password)));
+                s->Step();
+            }
+            h.Exec("COMMIT");
+        }
+        if (encrypted && detail::IsPlainDatabaseFile(file)) {
+            throw EDbDatabaseError(TDbErrorCode::FileError,
+                                   "The data dictionary " + path + " was not encrypted");
+        }
+    } catch (...) {
+        detail::WipeText(raw);
+        removeMade();
+        throw;
     }
-    h.Exec("COMMIT");
+    detail::WipeText(raw);
 }
 
 }  // namespace peltorn::db

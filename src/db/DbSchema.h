@@ -59,12 +59,18 @@ TTableDef ReadTableDef(TDbConnection& connection, const std::string& table,
                        const std::string& password = {});
 
 // Creates an empty data dictionary file (path ends in ".ADD") with its users; each password is
-// kept as a salted hash. Raises EDbDatabaseError when the file exists already.
+// kept as a salted hash in the users table. Encrypted (db/DbDictionary.h), the file is one
+// SQLCipher file under a random key that is kept only wrapped for each user in the keys file
+// beside it; plain, it is a plain SQLite file that the sqlite3 shell reads. The files are
+// created readable by their owner only (mode 0600, new folders 0700). Raises EDbDatabaseError
+// when the file exists already; on any failure nothing of the dictionary is left.
 struct TDictionaryUser {
     std::string Name;
     std::string Password;
 };
-void CreateDictionary(const std::string& path, const std::vector<TDictionaryUser>& users);
+enum class TDictionaryStorage { Plain, Encrypted };
+void CreateDictionary(const std::string& path, const std::vector<TDictionaryUser>& users,
+                      TDictionaryStorage storage = TDictionaryStorage::Plain);
 
 // Split "A;B;C" into its names, blanks around each name removed.
 std::vector<std::string> SplitFieldList(std::string_view list);

@@ -64,6 +64,13 @@ void ConnectDestination(TFormMerge& form) {
     form.dbDest.Connect();
 }
 
+// The account names every dictionary of the group that is not encrypted.
+void NotePlainDictionary(TFormMerge& form, db::TDbConnection& connection) {
+    if (!connection.IsDictionaryConn() || connection.IsEncryptedDictionary()) return;
+    if (TGroupAccount* group = form.GroupBeingMerged())
+        group->PlainDictionaries.push_back(InstallationText(connection.ConnectPath()));
+}
+
 void RunSource(TFormMerge& form) {
     TRunContext& context = CurrentRunContext();
     context.Table.clear();
@@ -94,6 +101,7 @@ void RunSource(TFormMerge& form) {
     context.Table = kEmployee;
     form.DbTableSourceEmp.Close();
     form.DbTableSourceEmp.Open();
+    NotePlainDictionary(form, form.dbSource);
     if (freeSource) form.DbTableSourceEmp.EnableEncryption(signon::kFreeTablePassword);
 
     form.SourceDbPath = form.CurrentDbPath;
@@ -143,6 +151,7 @@ bool RunGroup(TFormMerge& form) {
     }
     RefuseInterruptedDestination(form, support::TrimSpaces(code));
     ConnectDestination(form);
+    NotePlainDictionary(form, form.dbDest);
 
     context.Table = form.DbTablePaypara1.TableName();
     form.DbTablePaypara1.Open();

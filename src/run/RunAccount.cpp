@@ -125,6 +125,8 @@ std::string RunSummaryText(const TRunAccount& account, bool colour) {
         out << ": " << paint.Result(group.Result.empty() ? kResultFailed : group.Result) << "\n";
         if (!group.Error.empty()) out << "    " << group.Error << "\n";
         if (group.Result == kResultSkipped) continue;
+        for (const auto& plain : group.PlainDictionaries)
+            out << "    " << paint.Red("not encrypted: " + plain) << "\n";
 
         std::map<std::string, std::pair<std::int64_t, std::int64_t>> rows;  // added, updated
         for (const auto& t : group.Transfers) {

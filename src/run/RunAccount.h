@@ -116,7 +116,9 @@ struct TGroupAccount {
     std::vector<TCheck> Checks;
     std::vector<TReconciliation> Reconciliation;
     std::optional<TSnapshotAccount> Snapshot;
-    bool DictionaryEncrypted = true;  // false for a dictionary kept in plain form
+    // The data dictionaries of the group (destination and sources) kept in plain form: anybody
+    // who can read the file reads every salary in it.
+    std::vector<std::string> PlainDictionaries;
 
     bool FailedChecks() const {
         for (const auto& check : Checks)

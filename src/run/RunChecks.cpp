@@ -205,7 +205,7 @@ TSourceFigures ReadSource(TFormMerge& form, const std::string& path,
     TSourceFigures figures;
     figures.Path = path;
     db::TDbConnection conn("AccountSource");
-    conn.SetConnectPath(path);
+    conn.SetConnectPath(form.DatabasePath(path));  // a preview reads its scratch copies
     conn.Username = form.dbSource.Username;
     conn.Password = form.dbSource.Password;
     conn.ServerTypes = form.dbSource.ServerTypes;

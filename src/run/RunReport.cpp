@@ -21,7 +21,7 @@ json Group(const TGroupAccount& g) {
                   {"destination", g.Destination},
                   {"result", g.Result.empty() ? kResultFailed : g.Result},
                   {"error", g.Error},
-                  {"dictionary_encrypted", g.DictionaryEncrypted}};
+                  {"plain_dictionaries", g.PlainDictionaries}};
     json stages = json::array();
     for (const auto& s : g.Stages)
         stages.push_back({{"name", s.Name}, {"elapsed_s", std::max(0.0, s.ElapsedS)}});

@@ -7,10 +7,12 @@
 #include "schema/MakeDatabases.h"
 
 #include "db/Db.h"
+#include "db/DbFiles.h"
 #include "schema/Catalogue.h"
 #include "signon/Credentials.h"
 #include "signon/DB_UTIL.h"
 #include "signon/PasswordUTIL.h"
+#include "support/PrivateFiles.h"
 
 #include <algorithm>
 #include <cctype>
@@ -47,7 +49,7 @@ void RequireAbsent(db::TDbConnection& conn, const std::vector<db::TTableDef>& ta
 // Removes a database file with the journal files the engine keeps beside it.
 void RemoveDatabaseFile(const fs::path& file) {
     std::error_code ec;
-    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+    for (const char* suffix : {"", "-wal", "-shm", "-journal", db::kDictionaryKeysSuffix}) {
         fs::path p(file.string() + suffix);
         if (fs::is_regular_file(p, ec)) fs::remove(p, ec);
     }
@@ -56,8 +58,9 @@ void RemoveDatabaseFile(const fs::path& file) {
 // What one creation has made on disk, taken back when the creation fails part-way.
 class TCreatedFiles {
 public:
-    // Creates dir and its missing parents, remembering the folders that were new.
-    void MakeFolder(const std::string& dir) {
+    // Creates dir and its missing parents, remembering the folders that were new; with ownerOnly
+    // the new folders get mode 0700.
+    void MakeFolder(const std::string& dir, bool ownerOnly = false) {
         fs::path p = db::NormalizePath(dir);
         std::vector<fs::path> missing;
         std::error_code ec;
@@ -65,12 +68,21 @@ public:
             missing.push_back(q);
             if (q == q.parent_path()) break;
         }
-        fs::create_directories(p, ec);
+        // Remembered first, so that folders made before a failure are taken back as well.
+        m_folders.insert(m_folders.end(), missing.begin(), missing.end());  // deepest first
+        if (ownerOnly) {
+            try {
+                support::CreatePrivateFolders(p.string());
+            } catch (const std::runtime_error& e) {
+                throw db::EDbDatabaseError(db::TDbErrorCode::FileError, e.what());
+            }
+        } else {
+            fs::create_directories(p, ec);
+        }
         if (ec) {
             throw db::EDbDatabaseError(db::TDbErrorCode::FileError,
                                        "Cannot create the folder " + dir + ": " + ec.message());
         }
-        m_folders.insert(m_folders.end(), missing.begin(), missing.end());  // deepest first
     }
     void AddFile(fs::path file) { m_files.push_back(std::move(file)); }
     void Keep() { m_files.clear(), m_folders.clear(); }
@@ -152,11 +164,13 @@ void CreateCompanyDatabase(const std::string& path, const std::string& versionMa
                     db::TDbErrorCode::General,
                     "Data dictionary " + path + " exists already; nothing was created");
             }
-            if (file.has_parent_path()) created.MakeFolder(file.parent_path().string());
+            if (file.has_parent_path()) created.MakeFolder(file.parent_path().string(), true);
             std::string adminPassword = signon::AdminPasswordForMark(versionMark);
             created.AddFile(file);
-            db::CreateDictionary(path, {{signon::kAdminUser, adminPassword},
-                                        {signon::kMaintenanceUser, signon::MaintenancePassword()}});
+            db::CreateDictionary(path,
+                                 {{signon::kAdminUser, adminPassword},
+                                  {signon::kMaintenanceUser, signon::MaintenancePassword()}},
+                                 db::TDictionaryStorage::Encrypted);
             conn.Username = signon::kAdminUser;
             conn.Password = adminPassword;
             conn.Connect();

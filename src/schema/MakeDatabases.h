@@ -19,9 +19,10 @@ void CreateMainDatabase(const std::string& dir);
 
 // Creates a company database with every catalogue company table, all empty except PAYPARA, which
 // holds one record whose DBVERSION is versionMark. path is a folder of free tables (created when
-// missing; the tables are plain, not encrypted) or, when it names a ".ADD" file, a data
-// dictionary whose users are ADSSYS, with the password the sign-on chooses for versionMark, and
-// ORVEXSYS8, with the maintenance password. Raises db::EDbDatabaseError when the dictionary file
+// missing; the tables are plain, not encrypted) or, when it names a ".ADD" file, an encrypted
+// data dictionary (with its keys file, readable by the owner only, new folders 0700) whose users
+// are ADSSYS, with the password the sign-on chooses for versionMark, and ORVEXSYS8, with the
+// maintenance password. Raises db::EDbDatabaseError when the dictionary file
 // or one of the tables exists already; nothing is created then. Any other failure raises the
 // layer's error after removing what was made so far (table files, the dictionary file, new
 // folders).

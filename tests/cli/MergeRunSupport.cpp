@@ -2,6 +2,7 @@
 
 #include "TestSupport.h"
 #include "db/Db.h"
+#include "db/DictionaryKeys.h"
 #include "db/Sqlite.h"
 #include "demo/Demo.h"
 #include "schema/MakeDatabases.h"
@@ -139,7 +140,13 @@ void ExpectSoundFiles(const std::string& dir, bool dictionary) {
         sqlite3* db = nullptr;
         ASSERT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
         if (!db::detail::IsPlainDatabaseFile(file)) {
-            const std::string key = db::detail::RawKeyFor(signon::kFreeTablePassword);
+            // An encrypted dictionary has a key of its own; a free table the table password's.
+            const std::string key = dictionary
+                                        ? db::detail::UnlockDictionary(
+                                              file, file, signon::kAdminUser,
+                                              signon::AdminPasswordForMark(std::string("@2019")))
+                                              .RawKey()
+                                        : db::detail::RawKeyFor(signon::kFreeTablePassword);
             sqlite3_key(db, key.data(), static_cast<int>(key.size()));
         }
         sqlite3_stmt* s = nullptr;

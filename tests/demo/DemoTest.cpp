@@ -131,7 +131,9 @@ TEST_F(DemoInstallationTest, EveryTableOfEveryCompanyReadsAndEverySourceTableHol
     }
 }
 
-TEST_F(DemoInstallationTest, DictionariesRefuseWrongCredentials) {
+TEST_F(DemoInstallationTest, DictionariesAreEncryptedAndRefuseWrongCredentials) {
+    EXPECT_TRUE(db::IsEncryptedDictionary(DictionarySource().string()));
+    EXPECT_TRUE(db::IsEncryptedDictionary(Destinations().back().string()));
     db::TDbConnection conn("wrong");
     conn.SetConnectPath(DictionarySource().string());
     conn.Username = signon::kAdminUser;
