@@ -5,13 +5,14 @@
 //
 // --ini reads FILE instead of ORVEX.ini beside the program; its folder then plays the program
 // folder's role. --today YYYY-MM-DD starts the program as on that day (the period list).
-// --screenshot PAGE FILE (PAGE "process" or "setup") saves a picture of the
+// --screenshot PAGE FILE (PAGE "process", "setup" or "results") saves a picture of the
 // window instead of running it, for the documentation; with --merge-first the window runs the
 // merge of its period before the picture is taken, its messages written to standard output
 // instead of message boxes (questions answered No).
 #include "startup/StartUp.h"
 #include "ui/MainWindow.h"
 #include "ui/QtOperator.h"
+#include "ui/ResultsWindow.h"
 
 #include <QApplication>
 #include <QDate>
@@ -48,7 +49,8 @@ constexpr const char* kUsage =
     "Options:\n"
     "  --ini FILE            settings file (default: ORVEX.ini beside the program)\n"
     "  --today YYYY-MM-DD    start as on that day (the period list)\n"
-    "  --screenshot PAGE FILE  save a picture of the page \"process\" or \"setup\" and exit\n"
+    "  --screenshot PAGE FILE  save a picture of the page \"process\" or \"setup\" (or of the\n"
+    "                        \"results\" view, with --merge-first) and exit\n"
     "  --merge-first         with --screenshot: merge the period before the picture\n"
     "  --help                show this help and exit\n"
     "  --version             show the version and exit\n";
@@ -115,8 +117,11 @@ int main(int argc, char** argv) {
         if (mergeFirst) window.MergeDatabase();
         window.PageControl1->setCurrentIndex(page == "setup" ? 1 : 0);
         if (page == "setup") window.DBGrid1->setFocus();
-        QTimer::singleShot(300, &window, [&window, &file] {
-            const bool saved = window.grab().save(QString::fromStdString(file));
+        // "results": the Results view the merge left open.
+        QWidget* shown = &window;
+        if (page == "results" && window.Results) shown = window.Results;
+        QTimer::singleShot(300, &window, [shown, &file] {
+            const bool saved = shown->grab().save(QString::fromStdString(file));
             std::fprintf(saved ? stdout : stderr, "%s %s\n", saved ? "saved" : "cannot save",
                          file.c_str());
             QApplication::exit(saved ? 0 : 1);

@@ -112,6 +112,17 @@ void Row(std::ostringstream& out, const std::vector<std::string>& cells,
     out << "\n";
 }
 
+// A source as the summary's table names it: its folder, or its dictionary's file name.
+std::string ShortName(const std::string& path) {
+    std::string name = path;
+    while (!name.empty() && (name.back() == '/' || name.back() == '\\')) name.pop_back();
+    const auto cut = name.find_last_of("/\\");
+    if (cut != std::string::npos) name = name.substr(cut + 1);
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".ADD") == 0)
+        name.resize(name.size() - 4);
+    return name;
+}
+
 }  // namespace
 
 std::string RunSummaryText(const TRunAccount& account, bool colour) {
@@ -159,8 +170,19 @@ std::string RunSummaryText(const TRunAccount& account, bool colour) {
                 << "\n";
         for (const auto& missing : group.Currency.MissingRates)
             out << "    missing rate: " << missing.Currency << " for " << missing.Period << "\n";
-        if (group.Snapshot && group.Snapshot->Restored)
-            out << "    restored from the snapshot " << group.Snapshot->Folder << "\n";
+        if (group.Snapshot) {
+            char taken[96];
+            std::snprintf(taken, sizeof taken, " (%.1f MB in %.1f s)",
+                          static_cast<double>(group.Snapshot->Bytes) / 1e6,
+                          group.Snapshot->Seconds);
+            out << "    snapshot: " << group.Snapshot->Folder << taken << "\n";
+            if (group.Snapshot->Restored)
+                out << "    " << paint.Red("restored from the snapshot") << "\n";
+            if (!group.Snapshot->RestoreFailure.empty())
+                out << "    "
+                    << paint.Red("could not be restored: " + group.Snapshot->RestoreFailure)
+                    << "\n";
+        }
         for (const auto& check : group.Checks)
             if (!check.Passed)
                 out << "    " << paint.Red("check failed: " + check.Name) << ": " << check.Detail
@@ -170,10 +192,11 @@ std::string RunSummaryText(const TRunAccount& account, bool colour) {
     std::vector<std::vector<std::string>> table;
     for (const auto& group : account.Groups)
         for (const auto& r : group.Reconciliation)
-            table.push_back({group.Code + " " + r.Source, r.Currency.empty() ? "-" : r.Currency,
-                             std::to_string(r.Headers), Money(r.Basic), Money(r.GrossWage),
-                             Money(r.NettWage), Rate(r.Rate), Money(r.BasicConverted),
-                             Money(r.GrossWageConverted), Money(r.NettWageConverted)});
+            table.push_back({group.Code + " " + ShortName(r.Source),
+                             r.Currency.empty() ? "-" : r.Currency, std::to_string(r.Headers),
+                             Money(r.Basic), Money(r.GrossWage), Money(r.NettWage), Rate(r.Rate),
+                             Money(r.BasicConverted), Money(r.GrossWageConverted),
+                             Money(r.NettWageConverted)});
     if (!table.empty()) {
         const std::vector<std::string> heading = {"source",     "currency",  "headers", "basic",
                                                   "gross wage", "nett wage", "rate",    "basic *",

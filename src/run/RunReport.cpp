@@ -14,6 +14,8 @@ using nlohmann::json;
 
 // Amounts go out with their cents and no binary noise ("1234.5" not "1234.4999999").
 double Cents(double amount) { return std::round(amount * 100.0) / 100.0; }
+// A rate as the officer knows it: 3.08, not the 3.0799999999999996 its arithmetic may carry.
+double Rate(double rate) { return std::round(rate * 1e10) / 1e10; }
 
 json Group(const TGroupAccount& g) {
     json group = {{"no", g.No},
@@ -42,7 +44,7 @@ json Group(const TGroupAccount& g) {
     json converted = json::array();
     for (const auto& c : g.Currency.Converted)
         converted.push_back({{"currency", c.Currency},
-                             {"rate", c.Rate},
+                             {"rate", Rate(c.Rate)},
                              {"period", c.Period},
                              {"employees", c.Employees}});
     json notConverted = json::array();
@@ -73,7 +75,7 @@ json Group(const TGroupAccount& g) {
                                   {"basic", Cents(r.Basic)},
                                   {"gross_wage", Cents(r.GrossWage)},
                                   {"nett_wage", Cents(r.NettWage)},
-                                  {"rate", r.Rate ? json(*r.Rate) : json(nullptr)},
+                                  {"rate", r.Rate ? json(Rate(*r.Rate)) : json(nullptr)},
                                   {"basic_converted", Cents(r.BasicConverted)},
                                   {"gross_wage_converted", Cents(r.GrossWageConverted)},
                                   {"nett_wage_converted", Cents(r.NettWageConverted)}});
