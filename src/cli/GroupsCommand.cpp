@@ -23,19 +23,6 @@ namespace peltorn::cli {
 
 namespace {
 
-// The terminal as the operator of a group command: messages go to standard error, the first
-// error report ends the command. Group editing asks no questions.
-class GroupsOperator : public support::IOperator {
-public:
-    void Inform(const std::string& text) override { std::cerr << text << std::endl; }
-    bool Ask(const std::string&) override { return false; }
-    void ReportError(const std::string& text) override {
-        if (FirstError.empty()) FirstError = text;
-    }
-    void ProcessMessages() override {}
-    std::string FirstError;
-};
-
 struct GroupsArgs {
     std::string Ini;
     int No = 0;
@@ -46,7 +33,7 @@ struct GroupsArgs {
 // Creates the main window on the installation and runs body on it.
 void WithForm(const GroupsArgs& args, const char* argv0,
               const std::function<void(TFormMerge&)>& body) {
-    GroupsOperator op;
+    TCommandOperator op;
     TFormMerge form(op);
     FormCreate(form, StartOptionsFor(argv0, args.Ini));
     if (!op.FirstError.empty()) throw std::runtime_error(op.FirstError);

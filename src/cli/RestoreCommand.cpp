@@ -31,17 +31,6 @@ namespace peltorn::cli {
 
 namespace {
 
-class RestoreOperator : public support::IOperator {
-public:
-    void Inform(const std::string& text) override { std::cerr << text << std::endl; }
-    bool Ask(const std::string&) override { return false; }
-    void ReportError(const std::string& text) override {
-        if (FirstError.empty()) FirstError = text;
-    }
-    void ProcessMessages() override {}
-    std::string FirstError;
-};
-
 struct TRestoreArgs {
     std::string Ini;
     std::string Snapshots;
@@ -97,7 +86,7 @@ void RestoreOne(TFormMerge& form, const std::string& code, const run::TSnapshot&
 }
 
 int RunRestore(const TRestoreArgs& args) {
-    RestoreOperator op;
+    TCommandOperator op;
     TFormMerge form(op);
     FormCreate(form, StartOptionsFor("/proc/self/exe", args.Ini));
     if (!op.FirstError.empty()) throw std::runtime_error(op.FirstError);
@@ -163,7 +152,7 @@ void RegisterRestoreCommand(CLI::App& app, int& exitCode) {
     auto args = std::make_shared<TRestoreArgs>();
     auto* cmd = app.add_subcommand(
         "restore", "put destinations back from the snapshots merge runs took before clearing them");
-    cmd->add_option("--ini", args->Ini, "settings file (default: ORVEX.ini beside the program)");
+    AddIniOption(*cmd, args->Ini);
     cmd->add_option("--snapshots", args->Snapshots,
                     "the snapshot folder (default: [MERGE] SNAPSHOTS, else MERGE-SNAPSHOTS beside "
                     "the company folder)");

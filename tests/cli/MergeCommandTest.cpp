@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -117,6 +118,30 @@ TEST_F(MergeCliTest, AFigureLeftUnconvertedFailsACheckAndExitsFour) {
         ASSERT_EQ(::stat(file.c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 0777, 0600u) << file;
     }
+}
+
+// peltorn restore --list names each destination's snapshots by the folders the runs made.
+TEST_F(MergeCliTest, RestoreListsTheSnapshotsTheRunsKept) {
+    TempDir dir;
+    WriteDemo(dir.Str());
+    const std::string ini = peltorn::test::Ini(dir.Str(), false);
+    for (int run = 0; run < 2; ++run)
+        ASSERT_EQ(
+            RunCli({"merge", "--ini", ini, "--period", kPeriod, "--keep-snapshots", "1"}).ExitCode,
+            0);
+    CliResult list = RunCli({"restore", "--list", "--ini", ini});
+    ASSERT_EQ(list.ExitCode, 0) << list.Err;
+    int rows = 0;
+    for (const auto& group : std::filesystem::directory_iterator(dir / "MERGE-SNAPSHOTS")) {
+        for (const auto& snapshot : std::filesystem::directory_iterator(group.path())) {
+            ++rows;
+            EXPECT_NE(list.Out.find(group.path().filename().string() + " "), std::string::npos);
+            EXPECT_NE(list.Out.find(snapshot.path().filename().string()), std::string::npos)
+                << list.Out;
+        }
+    }
+    EXPECT_EQ(rows, 2);  // one kept of each destination's two
+    EXPECT_EQ(std::count(list.Out.begin(), list.Out.end(), '\n'), rows + 1) << list.Out;
 }
 
 // For logs: --progress lines writes the progress texts one per line on standard error, and
