@@ -210,11 +210,17 @@ bool IsDictionaryFile(const std::string& file) {
     return upper.size() > 4 && upper.compare(upper.size() - 4, 4, ".ADD") == 0;
 }
 
-// The raw key of an encrypted dictionary of the demo installation, for its administrator.
+// The raw key of an encrypted dictionary of the demo installation, for its administrator;
+// unwrapped once per file, as a connection does, not once per table copied.
 std::string DictionaryKey(const std::string& file) {
-    return db::detail::UnlockDictionary(file, file, signon::kAdminUser,
-                                        signon::AdminPasswordForMark(std::string("@2019")))
-        .RawKey();
+    static std::map<std::string, std::string> keys;
+    auto found = keys.find(file);
+    if (found != keys.end()) return found->second;
+    const std::string key =
+        db::detail::UnlockDictionary(file, file, signon::kAdminUser,
+                                     signon::AdminPasswordForMark(std::string("@2019")))
+            .RawKey();
+    return keys.emplace(file, key).first->second;
 }
 
 void Attach(sqlite3* db, const std::string& file, const std::string& name) {
@@ -275,35 +281,43 @@ struct TSource {
 // table over all sources. Returns the rows copied.
 long long RawCopy(const std::vector<TSource>& sources, const fs::path& dest,
                   const std::vector<std::string>& tables, const std::string& period) {
+    // The storage engine attaches at most ten databases to one connection: the destination and
+    // nine sources at a time, each batch in one transaction.
+    constexpr std::size_t kSourcesPerBatch = 9;
     long long rows = 0;
     for (const auto& table : tables) {
-        sqlite3* db = nullptr;
-        if (sqlite3_open(":memory:", &db) != SQLITE_OK) throw std::runtime_error("sqlite3_open");
-        try {
-            Attach(db, (dest / (table + ".ADT")).string(), "d");
-            for (std::size_t i = 0; i < sources.size(); ++i)
-                Attach(db, sources[i].FileOf(table), "s" + std::to_string(i));
-            const auto destCols = Columns(db, "d", table);
-            Exec(db, "BEGIN");
-            for (std::size_t i = 0; i < sources.size(); ++i) {
-                const std::string schema = "s" + std::to_string(i);
-                const auto srcCols = Columns(db, schema, table);
-                std::string list;
-                for (const auto& c : destCols) {
-                    if (std::find(srcCols.begin(), srcCols.end(), c) == srcCols.end()) continue;
-                    if (!list.empty()) list += ",";
-                    list += "\"" + c + "\"";
+        for (std::size_t first = 0; first < sources.size(); first += kSourcesPerBatch) {
+            const std::size_t last = std::min(sources.size(), first + kSourcesPerBatch);
+            sqlite3* db = nullptr;
+            if (sqlite3_open(":memory:", &db) != SQLITE_OK)
+                throw std::runtime_error("sqlite3_open");
+            try {
+                Attach(db, (dest / (table + ".ADT")).string(), "d");
+                for (std::size_t i = first; i < last; ++i)
+                    Attach(db, sources[i].FileOf(table), "s" + std::to_string(i));
+                const auto destCols = Columns(db, "d", table);
+                Exec(db, "BEGIN");
+                for (std::size_t i = first; i < last; ++i) {
+                    const std::string schema = "s" + std::to_string(i);
+                    const auto srcCols = Columns(db, schema, table);
+                    std::string list;
+                    for (const auto& c : destCols) {
+                        if (std::find(srcCols.begin(), srcCols.end(), c) == srcCols.end()) continue;
+                        if (!list.empty()) list += ",";
+                        list += "\"" + c + "\"";
+                    }
+                    Exec(db, "INSERT INTO d.\"" + table + "\"(" + list + ") SELECT " + list +
+                                 " FROM " + schema + ".\"" + table + "\"" +
+                                 WhereFor(table, period));
+                    rows += sqlite3_changes(db);
                 }
-                Exec(db, "INSERT INTO d.\"" + table + "\"(" + list + ") SELECT " + list + " FROM " +
-                             schema + ".\"" + table + "\"" + WhereFor(table, period));
-                rows += sqlite3_changes(db);
+                Exec(db, "COMMIT");
+            } catch (...) {
+                sqlite3_close(db);
+                throw;
             }
-            Exec(db, "COMMIT");
-        } catch (...) {
             sqlite3_close(db);
-            throw;
         }
-        sqlite3_close(db);
     }
     return rows;
 }
