@@ -1,7 +1,7 @@
 // merge_bench: the whole merge run of one consolidated company, timed stage by stage, against the
 // floor of copying the same source rows with one INSERT ... SELECT per table.
 //
-//   build/merge_bench [--sizes 1000,4000] [--companies 4] [--period 999999] [--leave]
+//   build/merge_bench [--sizes 1000,4000] [--companies 4] [--period P] [--best N] [--leave]
 //                     [--dir DIR] [--keep] [--dictionaries [--repeat 2]]
 //
 // --keep keeps the installations in DIR (default: a temporary folder), each also as it was
@@ -10,14 +10,22 @@
 //
 // For each size (employees per source company) it writes a demo installation with that many
 // source companies (the last a data dictionary, the others folders of free tables, twelve months
-// of payroll), merges the selected group #GRP1 (every source company) for the period, and then
-// copies the rows the merge transferred into an empty company database of the same layout and
-// encryption. It reports, per size: records transferred, the wall time of every stage and of the
-// whole run, records per second, the peak memory of the merging process, the longest interval
-// between two "process pending messages" calls, and the ratio whole merge / raw copy. At the end
-// it compares the sizes.
+// of payroll) and merges the selected group #GRP1 (every source company) for one period of the
+// generated year (its June: the merge a payroll officer runs every month) and for "999999"
+// (every period), or only for --period P. Each merge runs twice from the same generated state:
+// as the operator runs it (the safety net's snapshot before the clearing, the run account's
+// checks after the group) and with both off. After the operator's run it copies the rows the
+// merge transferred into an empty company database of the same layout and encryption (the raw
+// copy: one transaction per table), and then puts the destination back from the run's snapshot,
+// timed. It reports, per size and period, side by side: records transferred, the wall time of
+// the snapshot, of every stage and of the whole run, the raw copy and the ratio whole merge /
+// raw copy, the peak memory of the merging process, the longest interval between two "process
+// pending messages" calls (merge, snapshot included, and restore), the snapshot and restore
+// times against the destination's merge time, and the cost of the run account's checks. At
+// the end it compares the sizes (first period). --best N runs every merge N times and keeps the
+// fastest (the longest message gap is the worst of them).
 //
-// The installation is written by a child process and the merge and the copy run in another one,
+// The installation is written by a child process and every merge runs in a child of its own,
 // so the peak memory reported is the merge's own (generation holds nothing of it).
 //
 // --dictionaries also merges the dictionary layout of each installation (#GRPD: a dictionary
@@ -29,6 +37,7 @@
 #include "db/Sqlite.h"
 #include "demo/Demo.h"
 #include "run/MergeRun.h"
+#include "run/Snapshots.h"
 #include "run/TransferTables.h"
 #include "schema/MakeDatabases.h"
 #include "signon/Credentials.h"
@@ -146,6 +155,8 @@ private:
 };
 
 struct TStageTimes {
+    Clock::time_point FirstStage{};  // when the first stage began
+    Clock::time_point RunBegan{};
     std::vector<std::string> Order;
     std::map<std::string, double> Seconds;
     std::string Current;
@@ -153,6 +164,7 @@ struct TStageTimes {
 
     void Enter(const std::string& stage) {
         auto now = Clock::now();
+        if (Order.empty() && !stage.empty()) FirstStage = now;
         if (!Current.empty())
             Seconds[Current] += std::chrono::duration<double>(now - Since).count();
         Current = stage;
@@ -198,11 +210,17 @@ bool IsDictionaryFile(const std::string& file) {
     return upper.size() > 4 && upper.compare(upper.size() - 4, 4, ".ADD") == 0;
 }
 
-// The raw key of an encrypted dictionary of the demo installation, for its administrator.
+// The raw key of an encrypted dictionary of the demo installation, for its administrator;
+// unwrapped once per file, as a connection does, not once per table copied.
 std::string DictionaryKey(const std::string& file) {
-    return db::detail::UnlockDictionary(file, file, signon::kAdminUser,
-                                        signon::AdminPasswordForMark(std::string("@2019")))
-        .RawKey();
+    static std::map<std::string, std::string> keys;
+    auto found = keys.find(file);
+    if (found != keys.end()) return found->second;
+    const std::string key =
+        db::detail::UnlockDictionary(file, file, signon::kAdminUser,
+                                     signon::AdminPasswordForMark(std::string("@2019")))
+            .RawKey();
+    return keys.emplace(file, key).first->second;
 }
 
 void Attach(sqlite3* db, const std::string& file, const std::string& name) {
@@ -263,40 +281,48 @@ struct TSource {
 // table over all sources. Returns the rows copied.
 long long RawCopy(const std::vector<TSource>& sources, const fs::path& dest,
                   const std::vector<std::string>& tables, const std::string& period) {
+    // The storage engine attaches at most ten databases to one connection: the destination and
+    // nine sources at a time, each batch in one transaction.
+    constexpr std::size_t kSourcesPerBatch = 9;
     long long rows = 0;
     for (const auto& table : tables) {
-        sqlite3* db = nullptr;
-        if (sqlite3_open(":memory:", &db) != SQLITE_OK) throw std::runtime_error("sqlite3_open");
-        try {
-            Attach(db, (dest / (table + ".ADT")).string(), "d");
-            for (std::size_t i = 0; i < sources.size(); ++i)
-                Attach(db, sources[i].FileOf(table), "s" + std::to_string(i));
-            const auto destCols = Columns(db, "d", table);
-            Exec(db, "BEGIN");
-            for (std::size_t i = 0; i < sources.size(); ++i) {
-                const std::string schema = "s" + std::to_string(i);
-                const auto srcCols = Columns(db, schema, table);
-                std::string list;
-                for (const auto& c : destCols) {
-                    if (std::find(srcCols.begin(), srcCols.end(), c) == srcCols.end()) continue;
-                    if (!list.empty()) list += ",";
-                    list += "\"" + c + "\"";
+        for (std::size_t first = 0; first < sources.size(); first += kSourcesPerBatch) {
+            const std::size_t last = std::min(sources.size(), first + kSourcesPerBatch);
+            sqlite3* db = nullptr;
+            if (sqlite3_open(":memory:", &db) != SQLITE_OK)
+                throw std::runtime_error("sqlite3_open");
+            try {
+                Attach(db, (dest / (table + ".ADT")).string(), "d");
+                for (std::size_t i = first; i < last; ++i)
+                    Attach(db, sources[i].FileOf(table), "s" + std::to_string(i));
+                const auto destCols = Columns(db, "d", table);
+                Exec(db, "BEGIN");
+                for (std::size_t i = first; i < last; ++i) {
+                    const std::string schema = "s" + std::to_string(i);
+                    const auto srcCols = Columns(db, schema, table);
+                    std::string list;
+                    for (const auto& c : destCols) {
+                        if (std::find(srcCols.begin(), srcCols.end(), c) == srcCols.end()) continue;
+                        if (!list.empty()) list += ",";
+                        list += "\"" + c + "\"";
+                    }
+                    Exec(db, "INSERT INTO d.\"" + table + "\"(" + list + ") SELECT " + list +
+                                 " FROM " + schema + ".\"" + table + "\"" +
+                                 WhereFor(table, period));
+                    rows += sqlite3_changes(db);
                 }
-                Exec(db, "INSERT INTO d.\"" + table + "\"(" + list + ") SELECT " + list + " FROM " +
-                             schema + ".\"" + table + "\"" + WhereFor(table, period));
-                rows += sqlite3_changes(db);
+                Exec(db, "COMMIT");
+            } catch (...) {
+                sqlite3_close(db);
+                throw;
             }
-            Exec(db, "COMMIT");
-        } catch (...) {
             sqlite3_close(db);
-            throw;
         }
-        sqlite3_close(db);
     }
     return rows;
 }
 
-// ---- one size ----
+// ---- one merge ----
 
 // Starts the installation of the settings file ini and merges its selected groups for the
 // period, timed; raises when the run does not complete.
@@ -321,9 +347,11 @@ void TimedMerge(const TOptions& opt, const std::string& ini, TFormMerge& form, T
 
     op.Start();
     auto begin = Clock::now();
+    stages.RunBegan = begin;
     double cpu = CpuSeconds();
     const bool ok = run::RunMerge(form) == run::TMergeResult::Completed;
     db::FlushPendingWrites();
+    op.Touch();  // the window repaints once the run returns
     result.MergeSeconds = Seconds(begin);
     result.MergeCpu = CpuSeconds() - cpu;
     stages.Enter("");
@@ -333,20 +361,54 @@ void TimedMerge(const TOptions& opt, const std::string& ini, TFormMerge& form, T
     if (!ok) throw std::runtime_error("the merge run failed");
 }
 
-TSizeResult MeasureSize(const TOptions& opt, const fs::path& dir, int employees) {
-    TSizeResult result;
-    TBenchOperator op;
-    TFormMerge form(op);
-    TStageTimes stages;
-    TimedMerge(opt, (dir / "ORVEX.ini").string(), form, op, stages, result);
-    auto begin = Clock::now();
-    double cpu = CpuSeconds();
+// The stages of a group, in the order the run passes them, as the benchmark reports them.
+constexpr const char* kStages[] = {"clearing",    "transfer",          "currency",       "bank",
+                                   "cost-centre", "allowance columns", "employee stamp", "checks"};
+constexpr int kStageCount = static_cast<int>(sizeof kStages / sizeof kStages[0]);
 
-    // The sources of #GRP1 as the run found them.
+// What one merge hands back to the parent process (plain data, through a pipe).
+struct TRunResult {
+    double MergeSeconds = 0;
+    double MergeCpu = 0;
+    double StageSeconds[kStageCount] = {};
+    double SnapshotSeconds = -1;  // -1: no snapshot taken
+    double BeforeClearing = 0;    // from the start to the clearing: the snapshot with its sync
+    double RestoreSeconds = -1;   // -1: not restored
+    double RawSeconds = -1;       // -1: no raw copy made
+    double RawCpu = 0;
+    long long RawRows = 0;
+    double PeakMb = 0;
+    double LongestGapMs = 0;  // the merge, its snapshot included
+    double RestoreGapMs = 0;  // the restore after it
+    long long Calls = 0;
+    long long Records = 0;
+    char GapWhere[160] = {};
+    bool Ok = false;
+};
+
+// The tables the raw copy copies: those the merge transfers.
+std::vector<std::string> RawCopyTables(const TOptions& opt) {
+    std::vector<std::string> tables;
+    for (const auto& t : run::MergeTables()) {
+        if (t == "EMP_CLD") continue;
+        if (!opt.Leave && (t == "EMPENT" || t == "EMPLEAVE" || t == "EMP_LVTX" || t == "LEAV_TRX"))
+            continue;
+        tables.push_back(t);
+    }
+    for (const auto& t : run::GLTables()) tables.push_back(t);
+    for (const char* t : {"RTPHD", "RTPDETL", "PPARA_DR", "PPARA_OT", "PPARA_SF"})
+        tables.emplace_back(t);
+    return tables;
+}
+
+// Copies the rows the merge of form transferred, from its sources, into an empty company
+// database of the same layout whose tables are encrypted where the merged destination's are.
+// Returns the rows copied and the seconds it took (wall and processor).
+long long TimedRawCopy(const TOptions& opt, const fs::path& dir, TFormMerge& form,
+                       const std::string& period, double& seconds, double& cpuSeconds) {
     std::vector<TSource> sources;
-    std::string destination;
     form.TableMerge.First();
-    destination = db::NormalizePath(run::DestinationPath(
+    const std::string destination = db::NormalizePath(run::DestinationPath(
         form.BaseFolder, form.DictionarySetting, form.TableMerge.FieldByName("CODE").AsString()));
     for (form.TableMergeDTL.First(); !form.TableMergeDTL.Eof(); form.TableMergeDTL.Next()) {
         TSource s;
@@ -359,21 +421,10 @@ TSizeResult MeasureSize(const TOptions& opt, const fs::path& dir, int employees)
         s.Dictionary = upper.find(".ADD") != std::string::npos;
         sources.push_back(s);
     }
+    const std::vector<std::string> tables = RawCopyTables(opt);
 
-    std::vector<std::string> tables;
-    for (const auto& t : run::MergeTables()) {
-        if (t == "EMP_CLD") continue;
-        if (!opt.Leave && (t == "EMPENT" || t == "EMPLEAVE" || t == "EMP_LVTX" || t == "LEAV_TRX"))
-            continue;
-        tables.push_back(t);
-    }
-    for (const auto& t : run::GLTables()) tables.push_back(t);
-    for (const char* t : {"RTPHD", "RTPDETL", "PPARA_DR", "PPARA_OT", "PPARA_SF"})
-        tables.emplace_back(t);
-
-    // An empty destination of the same layout, its tables encrypted where the merged
-    // destination's are.
     const fs::path raw = dir / "raw-copy";
+    fs::remove_all(raw);
     schema::CreateCompanyDatabase(raw.string(), schema::kDefaultVersionMark);
     {
         db::TDbConnection conn("raw");
@@ -392,30 +443,64 @@ TSizeResult MeasureSize(const TOptions& opt, const fs::path& dir, int employees)
         }
         conn.Disconnect();
     }
-    begin = Clock::now();
-    cpu = CpuSeconds();
-    const long long copied = RawCopy(sources, raw, tables, opt.Period);
-    result.RawSeconds = Seconds(begin);
-    result.RawCpu = CpuSeconds() - cpu;
+    const auto begin = Clock::now();
+    const double cpu = CpuSeconds();
+    const long long copied = RawCopy(sources, raw, tables, period);
+    seconds = Seconds(begin);
+    cpuSeconds = CpuSeconds() - cpu;
+    fs::remove_all(raw);
+    return copied;
+}
 
-    std::printf("size %d companies x %d employees, period %s%s\n", opt.Companies, employees,
-                opt.Period.c_str(), opt.Leave ? ", leave" : "");
-    std::printf("  records transferred      %12lld   (raw copy rows %lld)\n", result.Records,
-                copied);
-    for (const auto& name : stages.Order)
-        std::printf("  stage %-18s %10.2f s\n", name.c_str(), stages.Seconds[name]);
-    std::printf("  whole merge              %10.2f s   %10.0f records/s\n", result.MergeSeconds,
-                result.Records / result.MergeSeconds);
-    std::printf("  raw copy                 %10.2f s   %10.0f records/s\n", result.RawSeconds,
-                copied / result.RawSeconds);
-    std::printf("  merge / raw copy         %10.2f   (processor time %.2f s / %.2f s = %.2f)\n",
-                result.MergeSeconds / result.RawSeconds, result.MergeCpu, result.RawCpu,
-                result.MergeCpu / result.RawCpu);
-    std::printf("  peak memory              %10.1f MB\n", result.PeakMb);
-    std::printf("  longest message gap      %10.1f ms   (%lld calls), ending at %s\n",
-                result.LongestGapMs, op.Calls, op.LongestGapWhere.c_str());
-    std::printf("  messages shown           %10d\n", op.Messages);
-    std::fflush(stdout);
+// Merges #GRP1 of the installation in dir for the period. operatorRun: as the operator runs it,
+// with the safety net's snapshot and the run account's checks; then the raw copy of the same
+// rows, and the destination put back from the snapshot, timed. Without: both off, merge only.
+TRunResult MeasureRun(const TOptions& opt, const fs::path& dir, const std::string& period,
+                      bool operatorRun) {
+    TRunResult result;
+    TBenchOperator op;
+    TFormMerge form(op);
+    form.TakeSnapshots = operatorRun;
+    form.CheckGroups = operatorRun;
+    TStageTimes stages;
+    TSizeResult merged;
+    TOptions runOptions = opt;
+    runOptions.Period = period;
+    TimedMerge(runOptions, (dir / "ORVEX.ini").string(), form, op, stages, merged);
+    result.MergeSeconds = merged.MergeSeconds;
+    result.MergeCpu = merged.MergeCpu;
+    result.PeakMb = merged.PeakMb;
+    result.LongestGapMs = merged.LongestGapMs;
+    result.Calls = op.Calls;
+    result.Records = merged.Records;
+    std::snprintf(result.GapWhere, sizeof result.GapWhere, "%s", op.LongestGapWhere.c_str());
+    for (int i = 0; i < kStageCount; ++i) {
+        auto found = stages.Seconds.find(kStages[i]);
+        result.StageSeconds[i] = found == stages.Seconds.end() ? 0 : found->second;
+    }
+    result.BeforeClearing =
+        std::chrono::duration<double>(stages.FirstStage - stages.RunBegan).count();
+    if (operatorRun) {
+        if (form.GroupSnapshots.empty()) throw std::runtime_error("the run took no snapshot");
+        const TGroupSnapshot taken = form.GroupSnapshots.front();
+        result.SnapshotSeconds = taken.Seconds;
+
+        result.RawRows = TimedRawCopy(opt, dir, form, period, result.RawSeconds, result.RawCpu);
+
+        // The destination put back from the snapshot the run took of it, as a failed run does.
+        const auto snapshots = run::ListSnapshots(run::SnapshotRoot(form), taken.Group);
+        if (snapshots.empty())
+            throw std::runtime_error("the snapshot of " + taken.Group + " is gone");
+        form.dbDest.Disconnect();
+        form.dbSource.Disconnect();
+        op.Where = [] { return std::string("restore"); };
+        op.Start();
+        const auto begin = Clock::now();
+        run::RestoreSnapshot(snapshots.back(), taken.Destination, [&op] { op.ProcessMessages(); });
+        result.RestoreSeconds = Seconds(begin);
+        op.Touch();
+        result.RestoreGapMs = op.LongestGap * 1000.0;
+    }
     result.Ok = true;
     return result;
 }
@@ -463,14 +548,15 @@ void DecryptDictionaries(const fs::path& dir) {
 
 // Runs fn in a child process; returns its result through a pipe.
 template <class Fn>
-TSizeResult InChild(Fn fn) {
+auto InChild(Fn fn) -> decltype(fn()) {
+    using TResult = decltype(fn());
     int fds[2];
     if (pipe(fds) != 0) throw std::runtime_error("pipe");
     std::fflush(stdout);
     pid_t pid = fork();
     if (pid == 0) {
         close(fds[0]);
-        TSizeResult r;
+        TResult r;
         try {
             r = fn();
         } catch (const std::exception& e) {
@@ -482,7 +568,7 @@ TSizeResult InChild(Fn fn) {
         _exit(n == static_cast<ssize_t>(sizeof r) && r.Ok ? 0 : 1);
     }
     close(fds[1]);
-    TSizeResult r;
+    TResult r;
     ssize_t n = read(fds[0], &r, sizeof r);
     close(fds[0]);
     int status = 0;
@@ -501,8 +587,77 @@ std::vector<int> ParseSizes(const std::string& text) {
 
 }  // namespace
 
+namespace {
+
+void PrintRow(const char* label, double a, double b, const char* unit) {
+    auto cell = [unit](double v) {
+        char text[32];
+        if (v < 0)
+            std::snprintf(text, sizeof text, "%12s", "-");
+        else
+            std::snprintf(text, sizeof text, "%10.2f %s", v, unit);
+        return std::string(text);
+    };
+    std::printf("  %-32s %14s %14s\n", label, cell(a).c_str(), cell(b).c_str());
+}
+
+// Prints the two merges of one size and period side by side, with what they compare to.
+void PrintPeriod(const TOptions& opt, int employees, const std::string& period,
+                 const TRunResult& on, const TRunResult& off, int best) {
+    std::printf("size %d companies x %d employees, period %s%s%s\n", opt.Companies, employees,
+                period.c_str(), opt.Leave ? ", leave" : "",
+                best > 1 ? (", best of " + std::to_string(best)).c_str() : "");
+    std::printf("  %-32s %14s %14s\n", "", "operator's run", "without both");
+    std::printf("  %-32s %14s %14s\n", "", "(snapshot,", "(no snapshot,");
+    std::printf("  %-32s %14s %14s\n", "", " account)", " no checks)");
+    std::printf("  %-32s %14lld %14lld\n", "records transferred", on.Records, off.Records);
+    PrintRow("snapshot (its copy)", on.SnapshotSeconds, -1, "s");
+    PrintRow("start to clearing (+ its sync)", on.BeforeClearing, off.BeforeClearing, "s");
+    for (int i = 0; i < kStageCount; ++i) {
+        const std::string label = std::string("stage ") + kStages[i];
+        PrintRow(label.c_str(), on.StageSeconds[i], off.StageSeconds[i], "s");
+    }
+    PrintRow("whole merge", on.MergeSeconds, off.MergeSeconds, "s");
+    PrintRow("  processor time", on.MergeCpu, off.MergeCpu, "s");
+    std::printf("  %-32s %10.2f s   (%lld rows, processor %.2f s)\n", "raw copy of the same rows",
+                on.RawSeconds, on.RawRows, on.RawCpu);
+    PrintRow("whole merge / raw copy", on.MergeSeconds / on.RawSeconds,
+             off.MergeSeconds / on.RawSeconds, " ");
+    PrintRow("  processor time ratio", on.MergeCpu / on.RawCpu, off.MergeCpu / on.RawCpu, " ");
+    PrintRow("peak memory", on.PeakMb, off.PeakMb, "MB");
+    PrintRow("longest message gap, merge", on.LongestGapMs, off.LongestGapMs, "ms");
+    std::printf("  %-32s %s | %s\n", "  ending at", on.GapWhere, off.GapWhere);
+    PrintRow("longest message gap, restore", on.RestoreGapMs, -1, "ms");
+    std::printf("  %-32s %14lld %14lld\n", "message processing calls", on.Calls, off.Calls);
+    // The snapshot's own time leaves out its final sync; the time to the clearing, against the
+    // run without a snapshot, holds it.
+    const double snapshot = std::max(on.SnapshotSeconds, on.BeforeClearing - off.BeforeClearing);
+    std::printf(
+        "  safety net: snapshot %.2f s = %.1f%%, restore %.2f s = %.1f%% of the "
+        "destination's merge time (%.2f s)\n",
+        snapshot, 100.0 * snapshot / on.MergeSeconds, on.RestoreSeconds,
+        100.0 * on.RestoreSeconds / on.MergeSeconds, on.MergeSeconds);
+    const double accountOn = on.MergeSeconds - snapshot;
+    std::printf(
+        "  run account: merge without the snapshot %.2f s with the checks (%.2f s of "
+        "them), %.2f s without: cost %+.1f%%\n",
+        accountOn, on.StageSeconds[kStageCount - 1], off.MergeSeconds,
+        100.0 * (accountOn / off.MergeSeconds - 1.0));
+    std::fflush(stdout);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     TOptions opt;
+    bool periodGiven = false;
+    int best = 1;
+    const char* usage =
+        "usage: merge_bench [--sizes 1000,4000] [--companies 4] [--period P] [--best N] "
+        "[--leave] [--dir DIR] [--keep] [--dictionaries [--repeat 2]]\n"
+        "  Without --period, each size is merged for one period of the generated year (its\n"
+        "  June) and for \"999999\"; each merge once as the operator runs it (snapshot and run\n"
+        "  account on) and once with both off. --best N keeps the best of N runs of each.\n";
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto next = [&]() -> std::string {
@@ -513,8 +668,11 @@ int main(int argc, char** argv) {
             opt.Sizes = ParseSizes(next());
         else if (a == "--companies")
             opt.Companies = std::stoi(next());
-        else if (a == "--period")
+        else if (a == "--period") {
             opt.Period = next();
+            periodGiven = true;
+        } else if (a == "--best")
+            best = std::max(1, std::stoi(next()));
         else if (a == "--leave")
             opt.Leave = true;
         else if (a == "--dir")
@@ -526,16 +684,25 @@ int main(int argc, char** argv) {
         else if (a == "--repeat")
             opt.Repeat = std::max(1, std::stoi(next()));
         else {
-            std::fprintf(stderr,
-                         "usage: merge_bench [--sizes 1000,4000] [--companies 4] [--period 999999] "
-                         "[--leave] [--dir DIR] [--keep] [--dictionaries [--repeat 2]]\n");
-            return 2;
+            std::fprintf(a == "--help" ? stdout : stderr, "%s", usage);
+            return a == "--help" ? 0 : 2;
         }
     }
     if (opt.Dir.empty())
         opt.Dir = fs::temp_directory_path() / ("peltorn-merge-bench-" + std::to_string(getpid()));
 
-    std::vector<std::pair<int, TSizeResult>> results;
+    TDemoOptions demo;
+    demo.Companies = opt.Companies;
+    demo.Year = 2026;
+    demo.Month = 6;
+    std::vector<std::string> periods;
+    if (periodGiven)
+        periods.push_back(opt.Period);
+    else
+        periods = {peltorn::demo::DemoPeriod(demo), "999999"};
+
+    // The whole merge of the first period, per size, for the growth at the end.
+    std::vector<std::pair<int, TRunResult>> results;
     for (int employees : opt.Sizes) {
         const fs::path dir = opt.Dir / ("s" + std::to_string(employees));
         const fs::path kept = opt.Dir / ("s" + std::to_string(employees) + ".generated");
@@ -547,11 +714,7 @@ int main(int argc, char** argv) {
             std::printf("copied the kept installation %s\n", kept.c_str());
         } else {
             TSizeResult generated = InChild([&] {
-                TDemoOptions demo;
-                demo.Companies = opt.Companies;
                 demo.Employees = employees;
-                demo.Year = 2026;
-                demo.Month = 6;
                 WriteDemoInstallation(dir.string(), demo);
                 TSizeResult r;
                 r.Ok = true;
@@ -566,7 +729,7 @@ int main(int argc, char** argv) {
             // Both variants start from the same generated state, each in a copy of its own.
             const fs::path encrypted = opt.Dir / ("s" + std::to_string(employees) + ".encrypted");
             const fs::path plain = opt.Dir / ("s" + std::to_string(employees) + ".plain");
-            TSizeResult best[2];
+            TSizeResult bestOf[2];
             for (int round = 0; round < opt.Repeat; ++round) {
                 for (int variant = 0; variant < 2; ++variant) {
                     const fs::path& copy = variant == 0 ? encrypted : plain;
@@ -581,24 +744,47 @@ int main(int argc, char** argv) {
                         "%lld records\n",
                         variant == 0 ? "encrypted" : "plain", d.MergeSeconds, d.MergeCpu,
                         d.Records);
-                    if (round == 0 || d.MergeSeconds < best[variant].MergeSeconds)
-                        best[variant].MergeSeconds = d.MergeSeconds;
-                    if (round == 0 || d.MergeCpu < best[variant].MergeCpu)
-                        best[variant].MergeCpu = d.MergeCpu;
+                    if (round == 0 || d.MergeSeconds < bestOf[variant].MergeSeconds)
+                        bestOf[variant].MergeSeconds = d.MergeSeconds;
+                    if (round == 0 || d.MergeCpu < bestOf[variant].MergeCpu)
+                        bestOf[variant].MergeCpu = d.MergeCpu;
                 }
             }
             std::printf(
                 "dictionary layout #GRPD, %d employees: whole merge encrypted %.2f s, "
                 "plain %.2f s, encrypted / plain %.3f (processor time %.2f s / %.2f s = "
                 "%.3f), best of %d\n",
-                employees, best[0].MergeSeconds, best[1].MergeSeconds,
-                best[0].MergeSeconds / best[1].MergeSeconds, best[0].MergeCpu, best[1].MergeCpu,
-                best[0].MergeCpu / best[1].MergeCpu, opt.Repeat);
+                employees, bestOf[0].MergeSeconds, bestOf[1].MergeSeconds,
+                bestOf[0].MergeSeconds / bestOf[1].MergeSeconds, bestOf[0].MergeCpu,
+                bestOf[1].MergeCpu, bestOf[0].MergeCpu / bestOf[1].MergeCpu, opt.Repeat);
             std::fflush(stdout);
         }
-        TSizeResult r = InChild([&] { return MeasureSize(opt, dir, employees); });
-        if (!r.Ok) return 1;
-        results.emplace_back(employees, r);
+        // Every merge starts from the generated state, in a copy of its own.
+        const fs::path work = opt.Dir / ("s" + std::to_string(employees) + ".run");
+        for (std::size_t p = 0; p < periods.size(); ++p) {
+            TRunResult on, off;
+            for (int round = 0; round < best; ++round) {
+                for (int variant = 0; variant < 2; ++variant) {
+                    fs::remove_all(work);
+                    fs::copy(dir, work, fs::copy_options::recursive);
+                    TRunResult r =
+                        InChild([&] { return MeasureRun(opt, work, periods[p], variant == 0); });
+                    fs::remove_all(work);
+                    if (!r.Ok) return 1;
+                    TRunResult& fastest = variant == 0 ? on : off;
+                    if (round == 0 || r.MergeSeconds < fastest.MergeSeconds) {
+                        // The longest gaps are the worst seen in any round.
+                        const double gap = std::max(fastest.LongestGapMs, r.LongestGapMs);
+                        const double restoreGap = std::max(fastest.RestoreGapMs, r.RestoreGapMs);
+                        fastest = r;
+                        fastest.LongestGapMs = gap;
+                        fastest.RestoreGapMs = restoreGap;
+                    }
+                }
+            }
+            PrintPeriod(opt, employees, periods[p], on, off, best);
+            if (p == 0) results.emplace_back(employees, on);
+        }
         if (!opt.Keep) fs::remove_all(dir);
     }
     if (!opt.Keep) fs::remove_all(opt.Dir);
@@ -606,9 +792,11 @@ int main(int argc, char** argv) {
     if (results.size() >= 2) {
         const auto& [small, a] = results.front();
         const auto& [large, b] = results.back();
-        std::printf("larger / smaller size: %d / %d employees: time x%.2f, records x%.2f\n", large,
-                    small, b.MergeSeconds / a.MergeSeconds,
-                    static_cast<double>(b.Records) / static_cast<double>(a.Records));
+        std::printf(
+            "larger / smaller size, period %s: %d / %d employees: time x%.2f, records "
+            "x%.2f, peak memory %.1f MB / %.1f MB\n",
+            periods.front().c_str(), large, small, b.MergeSeconds / a.MergeSeconds,
+            static_cast<double>(b.Records) / static_cast<double>(a.Records), b.PeakMb, a.PeakMb);
     }
     return 0;
 }

@@ -31,6 +31,14 @@ void SetKeyParams(db::TDbQuery& query, const Key& key) {
     query.ParamByName(kParamCycle).SetAsString(std::get<2>(key));
 }
 
+// Gives query the statement text unless it holds it already: setting the text again would make
+// the layer parse its parameters and tables once more for every payroll header.
+void SetStatement(db::TDbQuery& query, const char* text) {
+    if (query.SQL().Count() == 1 && query.SQL().Text() == text) return;
+    query.SQL().Clear();
+    query.SQL().Add(text);
+}
+
 // The key of the row an error message names: the current source row's, or the header row's
 // when the source rows could not be read.
 Key ErrorKey(TFormMerge& form, db::TDbQuery& source) {
@@ -55,8 +63,8 @@ int CopyBankRowsFrom(TFormMerge& form, db::TDbQuery& source) {
         db::TCurrency stdBankSum;
         bool hasTTRow = false;
         source.Close();
-        source.SQL().Clear();
-        source.SQL().Add(kSqlSourceBankRows);
+        // The statement stays prepared from one header to the next; only its values change.
+        SetStatement(source, kSqlSourceBankRows);
         SetKeyParams(source, key);
         source.Open();
 
@@ -130,8 +138,7 @@ bool SourceHasHeader(TFormMerge& form, db::TDbQuery& query) {
         query.SetTablePassword(kTableHtrx, signon::kFreeTablePassword);
     }
     query.Close();
-    query.SQL().Clear();
-    query.SQL().Add(kSqlSourceHeaderCount);
+    SetStatement(query, kSqlSourceHeaderCount);
     SetKeyParams(query, HeaderKey(form));
     query.Open();
     const bool has = !query.Eof() && query.FieldByName(kFieldHeaders).AsInteger() > 0;

@@ -6,6 +6,7 @@
 #include "db/DbInternal.h"
 #include "db/DbQuery.h"
 #include "db/DictionaryKeys.h"
+#include "db/KeyDerivation.h"
 
 #include <openssl/evp.h>
 #include <openssl/rand.h>
@@ -311,9 +312,9 @@ std::string ToHex(const unsigned char* data, std::size_t n) {
 }
 std::string Pbkdf2(const std::string& password, const std::string& saltHex) {
     unsigned char out[32];
-    PKCS5_PBKDF2_HMAC(password.data(), static_cast<int>(password.size()),
-                      reinterpret_cast<const unsigned char*>(saltHex.data()),
-                      static_cast<int>(saltHex.size()), 20000, EVP_sha256(), sizeof out, out);
+    if (!detail::DeriveKey(password, reinterpret_cast<const unsigned char*>(saltHex.data()),
+                           saltHex.size(), 20000, out, sizeof out))
+        throw EDbDatabaseError(TDbErrorCode::General, "The password hash could not be formed");
     return ToHex(out, sizeof out);
 }
 }  // namespace

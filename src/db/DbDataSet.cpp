@@ -493,9 +493,16 @@ TField& TDataSet::FieldByName(std::string_view name) {
 }
 
 TField* TDataSet::FindField(std::string_view name) {
-    for (auto& f : m_fields)
-        if (EqualsNoCase(f->FieldName(), name)) return f.get();
-    return nullptr;
+    std::string upper(name);
+    for (char& c : upper) c = detail::UpperAscii(c);
+    const auto found = m_fieldsByName.find(upper);
+    return found == m_fieldsByName.end() ? nullptr : found->second;
+}
+
+void TDataSet::IndexField(TField& field) {
+    std::string upper = field.FieldName();
+    for (char& c : upper) c = detail::UpperAscii(c);
+    m_fieldsByName.emplace(std::move(upper), &field);  // an earlier field of the name stays
 }
 
 TField& TDataSet::Fields(int index) {
@@ -584,10 +591,12 @@ void TDataSet::Delete() {
 
 void TDataSet::DefineFields(const std::vector<FieldInfo>& fields) {
     m_fields.clear();
+    m_fieldsByName.clear();
     for (std::size_t i = 0; i < fields.size(); ++i) {
         m_fields.push_back(std::make_unique<TField>(*this, static_cast<int>(i), fields[i].Name,
                                                     fields[i].Type, fields[i].Size,
                                                     fields[i].Table));
+        IndexField(*m_fields.back());
     }
     m_buffer.assign(fields.size(), TDbValue());
     m_modified.assign(fields.size(), false);
@@ -595,6 +604,7 @@ void TDataSet::DefineFields(const std::vector<FieldInfo>& fields) {
 
 void TDataSet::ClearFields() {
     m_fields.clear();
+    m_fieldsByName.clear();
     m_buffer.clear();
     m_modified.clear();
 }
@@ -618,6 +628,7 @@ void TDataSet::AttachLookups() {
         def->ResultField = l.ResultField;
         field->SetLookup(std::move(def));
         m_fields.push_back(std::move(field));
+        IndexField(*m_fields.back());
     }
 }
 

@@ -21,6 +21,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace peltorn::db {
@@ -202,6 +203,10 @@ protected:
     bool m_bof = true;
     std::uint64_t m_moveStamp = 1;
     std::vector<TDbTable*> m_details;  // tables master-linked to this dataset
+    // The fields by name in upper case, the first of equal names: the run looks fields up by
+    // name record after record, and a table of the payroll has well over a hundred of them.
+    std::unordered_map<std::string, TField*> m_fieldsByName;
+    void IndexField(TField& field);
 
     friend class TField;
 

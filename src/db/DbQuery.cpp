@@ -202,8 +202,17 @@ public:
     }
 
     // Makes the tables of the statement reachable, takes their shared locks and prepares it.
+    // The tables of the last statement prepared: a statement opened again and again (one per
+    // payroll header) is not parsed again each time.
+    std::string TablesOf;
+    std::vector<std::string> Tables;
+
     Stmt& Prepare(const std::string& sql) {
-        auto tables = ReferencedTables(sql);
+        if (TablesOf.empty() || TablesOf != sql) {
+            Tables = ReferencedTables(sql);
+            TablesOf = sql;
+        }
+        const std::vector<std::string> tables = Tables;
         Locks.clear();
         // Posts still held in a commit group are written before a statement reads the file.
         if (Conn.Dictionary()) WriteGroups::CommitFile(Conn.Path());

@@ -4,6 +4,7 @@
 #include "db/DbErrors.h"
 #include "db/DbFiles.h"
 #include "db/DbInternal.h"
+#include "db/KeyDerivation.h"
 #include "support/PrivateFiles.h"
 
 #include <openssl/crypto.h>
@@ -72,10 +73,8 @@ std::string RandomBytes(std::size_t n) {
 // The key that wraps the dictionary's key for one user: PBKDF2-HMAC-SHA256 of the password.
 TDictionaryKey WrappingKey(const std::string& password, const std::string& salt, int iterations) {
     TDictionaryKey kek;
-    if (PKCS5_PBKDF2_HMAC(password.data(), static_cast<int>(password.size()),
-                          reinterpret_cast<const unsigned char*>(salt.data()),
-                          static_cast<int>(salt.size()), iterations, EVP_sha256(),
-                          static_cast<int>(TDictionaryKey::kSize), kek.Data()) != 1)
+    if (!DeriveKey(password, reinterpret_cast<const unsigned char*>(salt.data()), salt.size(),
+                   iterations, kek.Data(), TDictionaryKey::kSize))
         throw EDbDatabaseError(TDbErrorCode::General, "The password key could not be derived");
     return kek;
 }

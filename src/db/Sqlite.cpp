@@ -1,17 +1,23 @@
 // SQLite/SQLCipher handles, statements, key derivation, plain-file test and table locks.
 #include "db/Sqlite.h"
 
+#include "db/KeyDerivation.h"
+
 #include "db/DbConnection.h"
 
 #include <sqlcipher/sqlite3.h>
 
+#include <openssl/core_names.h>
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
+#include <openssl/params.h>
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -56,7 +62,55 @@ int StatementHeartbeat(void*) {
     return 0;  // never interrupts the statement
 }
 
+// Lets the windows process their messages during long work of the layer itself.
+void Pulse() { StatementHeartbeat(nullptr); }
+
 }  // namespace
+
+bool DeriveKey(std::string_view password, const unsigned char* salt, std::size_t saltLength,
+               int iterations, unsigned char* out, std::size_t outLength) {
+    constexpr std::size_t kDigest = 32;
+    constexpr int kRoundsPerSlice = 2000;
+    EVP_MAC* mac = EVP_MAC_fetch(nullptr, "HMAC", nullptr);
+    if (!mac) return false;
+    EVP_MAC_CTX* ctx = EVP_MAC_CTX_new(mac);
+    char digest[] = "SHA256";
+    const OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string("digest", digest, 0),
+                                 OSSL_PARAM_construct_end()};
+    bool ok = ctx && EVP_MAC_init(ctx, reinterpret_cast<const unsigned char*>(password.data()),
+                                  password.size(), params) == 1;
+    // One block of kDigest bytes after another: T_i = U_1 ^ ... ^ U_c, U_1 = HMAC(salt || i),
+    // U_j = HMAC(U_j-1).
+    for (std::uint32_t block = 1; ok && outLength > 0; ++block) {
+        unsigned char u[kDigest];
+        unsigned char t[kDigest];
+        const unsigned char index[4] = {
+            static_cast<unsigned char>(block >> 24), static_cast<unsigned char>(block >> 16),
+            static_cast<unsigned char>(block >> 8), static_cast<unsigned char>(block)};
+        std::size_t length = 0;
+        ok = EVP_MAC_init(ctx, nullptr, 0, nullptr) == 1 &&
+             EVP_MAC_update(ctx, salt, saltLength) == 1 &&
+             EVP_MAC_update(ctx, index, sizeof index) == 1 &&
+             EVP_MAC_final(ctx, u, &length, sizeof u) == 1 && length == kDigest;
+        std::memcpy(t, u, kDigest);
+        for (int round = 2; ok && round <= iterations; ++round) {
+            ok = EVP_MAC_init(ctx, nullptr, 0, nullptr) == 1 &&
+                 EVP_MAC_update(ctx, u, kDigest) == 1 &&
+                 EVP_MAC_final(ctx, u, &length, sizeof u) == 1;
+            for (std::size_t i = 0; i < kDigest; ++i) t[i] ^= u[i];
+            if (round % kRoundsPerSlice == 0) Pulse();
+        }
+        const std::size_t take = std::min(outLength, kDigest);
+        std::memcpy(out, t, take);
+        out += take;
+        outLength -= take;
+        OPENSSL_cleanse(u, sizeof u);
+        OPENSSL_cleanse(t, sizeof t);
+    }
+    EVP_MAC_CTX_free(ctx);
+    EVP_MAC_free(mac);
+    return ok;
+}
 
 // ---- failure texts ----
 
@@ -164,8 +218,15 @@ const char* Stmt::ColumnDeclType(int index) const { return sqlite3_column_declty
 
 // ---- Handle ----
 
+namespace {
+std::uint64_t NextCacheGeneration() {
+    static std::atomic<std::uint64_t> generation{0};
+    return ++generation;
+}
+}  // namespace
+
 Handle::Handle(const std::string& path, bool create, const std::string& what)
-    : m_path(path), m_what(what) {
+    : m_path(path), m_what(what), m_cacheGeneration(NextCacheGeneration()) {
     int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
     int rc = sqlite3_open_v2(path.c_str(), &m_db, flags, nullptr);
     if (rc != SQLITE_OK) {
@@ -231,6 +292,7 @@ void Handle::Exec(const std::string& sql) {
 void Handle::ClearCache() {
     for (auto& [sql, stmt] : m_cache) sqlite3_finalize(stmt->Raw());
     m_cache.clear();
+    m_cacheGeneration = NextCacheGeneration();
 }
 
 void Handle::Key(const std::string& rawKey) {
@@ -265,8 +327,9 @@ const std::string& RawKeyFor(const std::string& password) {
     // files carry SQLCipher's own per-file salt for the page keys.
     static const unsigned char kSalt[] = "peltorn table password v1";
     unsigned char key[32];
-    PKCS5_PBKDF2_HMAC(password.data(), static_cast<int>(password.size()), kSalt, sizeof kSalt - 1,
-                      64000, EVP_sha256(), sizeof key, key);
+    if (!DeriveKey(password, kSalt, sizeof kSalt - 1, 64000, key, sizeof key))
+        throw EDbDatabaseError(TDbErrorCode::General,
+                               "The table password key could not be derived");
     static const char* kHex = "0123456789ABCDEF";
     std::string raw = "x'";
     for (unsigned char c : key) {

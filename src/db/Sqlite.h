@@ -7,6 +7,7 @@
 #include "db/DbErrors.h"
 #include "db/DbTypes.h"
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
@@ -79,6 +80,10 @@ public:
     void Exec(const std::string& sql);
     // Drops every cached statement (after schema changes of attachments).
     void ClearCache();
+    // Changes with every ClearCache and differs between handles, also between a closed handle
+    // and a new one made at its address: a statement of this handle kept elsewhere is valid
+    // while the generation stays the same.
+    std::uint64_t CacheGeneration() const { return m_cacheGeneration; }
     // Sets the raw key of an encrypted file (before its first use).
     void Key(const std::string& rawKey);
     int Changes() const;
@@ -90,6 +95,7 @@ private:
     std::string m_path;
     std::string m_what;
     std::unordered_map<std::string, std::unique_ptr<Stmt>> m_cache;
+    std::uint64_t m_cacheGeneration;
     std::unique_ptr<FileUse> m_use;
 };
 

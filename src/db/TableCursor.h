@@ -29,6 +29,7 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace peltorn::db::detail {
@@ -267,11 +268,41 @@ public:
     // Another handle's uncommitted posts into this file must be written before this one reads.
     void Sync() const { WriteGroups::CommitFile(File, H); }
 
+    // The statement of a selection. A cursor moves record after record with the same shape of
+    // conditions, so the statement is kept per shape (the conditions' texts, the direction, the
+    // limit, the active order) and the long select list is not formed and looked up again on every
+    // move.
+    Stmt& SelectStmt(const std::vector<std::string>& conds, bool desc, bool limit) {
+        if (SelectCacheHandle != H || SelectCacheGeneration != H->CacheGeneration()) {
+            SelectCache.clear();
+            SelectCacheHandle = H;
+            SelectCacheGeneration = H->CacheGeneration();
+        }
+        std::string shape(desc ? "D" : "A");
+        shape += limit ? '1' : '*';
+        for (int pos : Order) {
+            shape += ',';
+            shape += std::to_string(pos);
+        }
+        for (const auto& c : conds) {
+            shape += '\x1f';
+            shape += c;
+        }
+        auto found = SelectCache.find(shape);
+        if (found != SelectCache.end()) return *found->second;
+        Stmt& s = H->Prepare(Select(conds, desc, limit));
+        SelectCache.emplace(std::move(shape), &s);
+        return s;
+    }
+    std::unordered_map<std::string, Stmt*> SelectCache;
+    Handle* SelectCacheHandle = nullptr;
+    std::uint64_t SelectCacheGeneration = 0;
+
     bool SeekFirst(const std::vector<std::string>& conds, const std::vector<TDbValue>& params,
                    bool desc) {
         Sync();
         bool handler = T.m_filtered && T.OnFilterRecord;
-        Stmt& s = H->Prepare(Select(conds, desc, !handler));
+        Stmt& s = SelectStmt(conds, desc, !handler);
         ScopedStmt scoped(s);
         s.BindAll(params);
         if (!handler) {

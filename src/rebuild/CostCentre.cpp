@@ -65,12 +65,17 @@ std::string PeriodOfMonth(const std::string& year, int month) {
 }
 
 // Writes the twelve rows of the current employee of TableEmp.
+// The employee is held in edit state and none of its fields changes meanwhile, so its cost centre
+// and department are read once for its twelve rows.
 void WriteEmployeeYear(TFormMerge& form, const std::string& empNo) {
     db::TDbTable& cost = form.DbTableCost;
     db::TDbTable& emp = form.TableEmp;
+    const std::string year = MergedYear(form);
+    const std::string costCentre = emp.FieldByName(kEmpCostCentre).AsString();
+    const std::string department = emp.FieldByName(kEmpDepartment).AsString();
+    run::TGroupAccount* group = form.GroupBeingMerged();
     for (int month = 1; month <= kMonthsPerYear; ++month) {
-        const std::string period = PeriodOfMonth(MergedYear(form), month);
-        const std::string costCentre = emp.FieldByName(kEmpCostCentre).AsString();
+        const std::string period = PeriodOfMonth(year, month);
         if (cost.FindKey({empNo, period, costCentre})) {
             // A row of this employee, month and cost centre survives only for years before the
             // cut-off; it keeps its department.
@@ -80,12 +85,11 @@ void WriteEmployeeYear(TFormMerge& form, const std::string& empNo) {
             cost.FieldByName(kCostEmpCode).SetAsString(empNo);
             cost.FieldByName(kCostPeriod).SetAsString(period);
             cost.FieldByName(kCostCentre).SetAsString(costCentre);
-            cost.FieldByName(kCostDepartment)
-                .SetAsString(emp.FieldByName(kEmpDepartment).AsString());
+            cost.FieldByName(kCostDepartment).SetAsString(department);
         }
         cost.FieldByName(kCostPercent).SetAsFloat(kFullShare);
         cost.Post();
-        if (run::TGroupAccount* group = form.GroupBeingMerged()) ++group->Rebuilds.CostCentreRows;
+        if (group) ++group->Rebuilds.CostCentreRows;
     }
 }
 

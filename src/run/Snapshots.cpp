@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -21,12 +22,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace peltorn::run {
 
@@ -71,6 +74,39 @@ public:
 private:
     int m_fd;
 };
+
+// Runs work (a sync, which may wait long for the disk when other programs write too) on a
+// thread of its own and lets the windows process their messages every 10 ms meanwhile; raises
+// what work raised, or what tick did (after work has ended: nothing is left running).
+void WhileTicking(const std::function<void()>& work, const std::function<void()>& tick) {
+    if (!tick) {
+        work();
+        return;
+    }
+    std::exception_ptr failure;
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        try {
+            work();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        done = true;
+    });
+    std::exception_ptr tickFailure;
+    while (!done) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (done || tickFailure) continue;
+        try {
+            tick();
+        } catch (...) {
+            tickFailure = std::current_exception();
+        }
+    }
+    worker.join();
+    if (failure) std::rethrow_exception(failure);
+    if (tickFailure) std::rethrow_exception(tickFailure);
+}
 
 void SyncFolder(const std::string& folder) {
     TFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -133,7 +169,11 @@ std::uint64_t CopyBytes(const std::string& from, const std::string& to, TTarget 
         total += static_cast<std::uint64_t>(n);
         unsynced += static_cast<std::uint64_t>(n);
         if (unsynced >= kSyncEvery) {
-            if (::fdatasync(out.Get()) != 0) Fail("Cannot sync " + to, errno);
+            WhileTicking(
+                [&] {
+                    if (::fdatasync(out.Get()) != 0) Fail("Cannot sync " + to, errno);
+                },
+                tick);
             unsynced = 0;
         }
         if (tick) tick();
@@ -340,7 +380,12 @@ std::string RestoreActive(TFormMerge& form, bool& restored) noexcept {
         restored = true;
         record.Restored = true;
         record.RestoreSeconds = SecondsSince(start);
-        RemoveMarker(active.Snapshot);
+        RemoveMarker(active.Snapshot, [&form] {
+            try {
+                form.ProcessMessages();
+            } catch (...) {
+            }
+        });
     } catch (const std::exception& e) {
         if (!restored) why = e.what();
     }
@@ -480,7 +525,7 @@ TSnapshot TakeSnapshot(const std::string& root, const std::string& code,
         s.Seconds = SecondsSince(start);
         WriteManifest(s);
         // Before the marker and the clearing: a power cut after them must find the snapshot whole.
-        SyncFileSystem(s.Folder);
+        WhileTicking([&] { SyncFileSystem(s.Folder); }, tick);
     } catch (...) {
         fs::remove_all(s.Folder, ec);
         throw;
@@ -546,24 +591,29 @@ void RestoreSnapshot(const TSnapshot& snapshot, const std::string& database,
         for (const auto& [file, name] : current)
             if (!kept.count(name)) removeFile(file);
     }
-    SyncFileSystem(folder.string());
+    WhileTicking([&] { SyncFileSystem(folder.string()); }, tick);
 }
 
-void PlaceMarker(const TSnapshot& snapshot) {
-    WriteTextFile((fs::path(snapshot.Folder) / kSnapshotMarker).string(),
-                  "pid=" + std::to_string(::getpid()) + "\nstarted=" +
-                      LocalTime("%Y-%m-%d %H:%M:%S") + "\ndatabase=" + snapshot.Database + "\n",
-                  true);
-    SyncFolder(snapshot.Folder);
+void PlaceMarker(const TSnapshot& snapshot, const std::function<void()>& tick) {
+    WhileTicking(
+        [&] {
+            WriteTextFile((fs::path(snapshot.Folder) / kSnapshotMarker).string(),
+                          "pid=" + std::to_string(::getpid()) +
+                              "\nstarted=" + LocalTime("%Y-%m-%d %H:%M:%S") +
+                              "\ndatabase=" + snapshot.Database + "\n",
+                          true);
+            SyncFolder(snapshot.Folder);
+        },
+        tick);
 }
 
-void RemoveMarker(const TSnapshot& snapshot) {
+void RemoveMarker(const TSnapshot& snapshot, const std::function<void()>& tick) {
     std::error_code ec;
     fs::remove(fs::path(snapshot.Folder) / kSnapshotMarker, ec);
     if (ec)
         throw std::runtime_error("The marker of " + snapshot.Folder +
                                  " cannot be removed: " + ec.message());
-    SyncFolder(snapshot.Folder);
+    WhileTicking([&] { SyncFolder(snapshot.Folder); }, tick);
 }
 
 void PruneSnapshots(const std::string& root, const std::string& code, int keep) {
@@ -643,7 +693,7 @@ void SnapshotDestination(TFormMerge& form, const std::string& code) {
     form.dbSource.Disconnect();
     TSnapshot s = TakeSnapshot(SnapshotRoot(form), code, form.CurrentDbPath,
                                [&form] { form.ProcessMessages(); });
-    PlaceMarker(s);
+    PlaceMarker(s, [&form] { form.ProcessMessages(); });
     TGroupSnapshot record;
     record.Group = code;
     record.Destination = form.CurrentDbPath;
@@ -659,7 +709,7 @@ void DestinationMerged(TFormMerge& form) {
     TActive& active = Active();
     if (!active.Merging) return;
     active.Merging = false;
-    RemoveMarker(active.Snapshot);
+    RemoveMarker(active.Snapshot, [&form] { form.ProcessMessages(); });
     try {
         PruneSnapshots(SnapshotRoot(form), active.Code, form.KeepSnapshots);
     } catch (const std::exception& e) {

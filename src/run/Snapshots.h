@@ -70,8 +70,9 @@ void RestoreSnapshot(const TSnapshot& snapshot, const std::string& database,
                      const std::function<void()>& tick);
 
 // The marker of a run that is merging the snapshot's destination.
-void PlaceMarker(const TSnapshot& snapshot);
-void RemoveMarker(const TSnapshot& snapshot);
+// Both sync the folder; tick (when given) is called every 10 ms while the sync waits.
+void PlaceMarker(const TSnapshot& snapshot, const std::function<void()>& tick = {});
+void RemoveMarker(const TSnapshot& snapshot, const std::function<void()>& tick = {});
 
 // Removes the oldest snapshots of code beyond the keep newest (interrupted ones are kept).
 void PruneSnapshots(const std::string& root, const std::string& code, int keep);

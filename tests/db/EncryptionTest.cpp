@@ -2,9 +2,14 @@
 // checked, EncryptTable keeps every row, statements reach encrypted tables with their password.
 #include "DbFixture.h"
 
+#include "db/KeyDerivation.h"
+
+#include <openssl/evp.h>
 #include <sqlcipher/sqlite3.h>
 
 #include <fstream>
+#include <tuple>
+#include <vector>
 
 using namespace peltorn;
 using namespace peltorn::test;
@@ -173,3 +178,27 @@ TEST_F(EncryptionTest, AFileThatIsNotATableIsRefused) {
 }
 
 }  // namespace
+
+// The layer derives its keys in slices, calling the heartbeat between them; the keys must be
+// exactly those of the crypto library's own PBKDF2, or files encrypted before would not open.
+TEST(KeyDerivationTest, EqualsTheLibrarysPbkdf2AndCallsTheHeartbeat) {
+    int beats = 0;
+    db::TStatementHeartbeat heartbeat([&beats] { ++beats; }, 0);
+    const std::string salt = "peltorn table password v1";
+    const auto* saltBytes = reinterpret_cast<const unsigned char*>(salt.data());
+    for (const auto& [password, iterations, length] :
+         {std::tuple<std::string, int, std::size_t>{"secret", 1, 32},
+          {"P@ssw0rd with spaces", 4001, 32},
+          {"", 2, 20},
+          {"a longer password than one block", 6000, 70}}) {
+        std::vector<unsigned char> ours(length), theirs(length);
+        ASSERT_TRUE(db::detail::DeriveKey(password, saltBytes, salt.size(), iterations, ours.data(),
+                                          length));
+        ASSERT_EQ(PKCS5_PBKDF2_HMAC(password.data(), static_cast<int>(password.size()), saltBytes,
+                                    static_cast<int>(salt.size()), iterations, EVP_sha256(),
+                                    static_cast<int>(length), theirs.data()),
+                  1);
+        EXPECT_EQ(ours, theirs) << password << ", " << iterations << " rounds";
+    }
+    EXPECT_GE(beats, 4);  // the longer derivations call it between their slices
+}
