@@ -68,7 +68,7 @@ void ConnectDestination(TFormMerge& form) {
 void NotePlainDictionary(TFormMerge& form, db::TDbConnection& connection) {
     if (!connection.IsDictionaryConn() || connection.IsEncryptedDictionary()) return;
     if (TGroupAccount* group = form.GroupBeingMerged())
-        group->PlainDictionaries.push_back(InstallationText(connection.ConnectPath()));
+        group->PlainDictionaries.push_back(form.CurrentDbPath);  // the installation's, not a copy's
 }
 
 void RunSource(TFormMerge& form) {
