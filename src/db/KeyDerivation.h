@@ -10,8 +10,9 @@
 namespace peltorn::db::detail {
 
 // Writes outLength bytes of PBKDF2-HMAC-SHA256(password, salt, iterations) to out. Calls the
-// statement heartbeat (see SetStatementHeartbeat) between slices of rounds. Returns false when
-// the crypto library fails.
+// statement heartbeat (see SetStatementHeartbeat) between slices of rounds. A derivation asked
+// for again in the same process is answered from memory. Returns false when the crypto library
+// fails.
 bool DeriveKey(std::string_view password, const unsigned char* salt, std::size_t saltLength,
                int iterations, unsigned char* out, std::size_t outLength);
 

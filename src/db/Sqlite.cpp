@@ -23,6 +23,8 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 
@@ -67,8 +69,10 @@ void Pulse() { StatementHeartbeat(nullptr); }
 
 }  // namespace
 
-bool DeriveKey(std::string_view password, const unsigned char* salt, std::size_t saltLength,
-               int iterations, unsigned char* out, std::size_t outLength) {
+namespace {
+
+bool ComputeKey(std::string_view password, const unsigned char* salt, std::size_t saltLength,
+                int iterations, unsigned char* out, std::size_t outLength) {
     constexpr std::size_t kDigest = 32;
     constexpr int kRoundsPerSlice = 2000;
     EVP_MAC* mac = EVP_MAC_fetch(nullptr, "HMAC", nullptr);
@@ -110,6 +114,60 @@ bool DeriveKey(std::string_view password, const unsigned char* salt, std::size_t
     EVP_MAC_CTX_free(ctx);
     EVP_MAC_free(mac);
     return ok;
+}
+
+// The keys derived in this process, by salt, rounds, length and a digest of the password (the
+// password itself is not kept). A merge connects each dictionary of a group several times, and
+// each connection checks the user's password and unwraps the dictionary's key: derivations of
+// 20,000 and 120,000 rounds that would otherwise be computed again every time. What is derived
+// from them is still verified as before (the hash compared, the wrapped key's tag checked), so
+// a wrong password or a changed keys file fails exactly as without the cache.
+class TDerivedKeys {
+public:
+    bool Derive(std::string_view password, const unsigned char* salt, std::size_t saltLength,
+                int iterations, unsigned char* out, std::size_t outLength) {
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        unsigned int digestLength = 0;
+        if (EVP_Digest(password.data(), password.size(), digest, &digestLength, EVP_sha256(),
+                       nullptr) != 1)
+            return false;
+        std::string id(reinterpret_cast<const char*>(salt), saltLength);
+        id += "/" + std::to_string(iterations) + "/" + std::to_string(outLength) + "/";
+        id.append(reinterpret_cast<const char*>(digest), digestLength);
+        OPENSSL_cleanse(digest, sizeof digest);
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            auto found = m_keys.find(id);
+            if (found != m_keys.end()) {
+                std::memcpy(out, found->second.data(), outLength);
+                return true;
+            }
+        }
+        // Derived outside the lock: the derivation processes the windows' messages.
+        if (!ComputeKey(password, salt, saltLength, iterations, out, outLength)) return false;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_keys.size() >= kMaxKept) Clear();  // wrong passwords tried again and again
+        m_keys[id].assign(reinterpret_cast<const char*>(out), outLength);
+        return true;
+    }
+    ~TDerivedKeys() { Clear(); }
+
+private:
+    static constexpr std::size_t kMaxKept = 256;
+    void Clear() {
+        for (auto& [id, key] : m_keys) OPENSSL_cleanse(key.data(), key.size());
+        m_keys.clear();
+    }
+    std::mutex m_mutex;
+    std::map<std::string, std::string> m_keys;
+};
+
+}  // namespace
+
+bool DeriveKey(std::string_view password, const unsigned char* salt, std::size_t saltLength,
+               int iterations, unsigned char* out, std::size_t outLength) {
+    static TDerivedKeys keys;
+    return keys.Derive(password, salt, saltLength, iterations, out, outLength);
 }
 
 // ---- failure texts ----

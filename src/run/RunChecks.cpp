@@ -27,13 +27,16 @@ std::int64_t Cents(double amount) { return std::llround(amount * 100.0); }
 
 class TReader {
 public:
-    TReader(db::TDbConnection& connection, const std::string& sql, const std::string& period)
+    TReader(db::TDbConnection& connection, const std::string& sql, const std::string& period,
+            const std::string& standardCurrency = {})
         : m_query("AccountCheck") {
         m_query.SetConnection(&connection);
         if (!connection.IsDictionaryConn()) m_query.EnableEncryption(signon::kFreeTablePassword);
         m_query.SQL().Add(sql);
         if (sql.find(":PERIOD") != std::string::npos)
             m_query.ParamByName("PERIOD").SetAsString(period);
+        if (sql.find(":STDCURR") != std::string::npos)
+            m_query.ParamByName("STDCURR").SetAsString(standardCurrency);
         m_query.Open();
     }
     ~TReader() { m_query.Close(); }
@@ -95,20 +98,36 @@ std::set<std::pair<std::string, std::string>> NotConverted(const TGroupAccount& 
     return pairs;
 }
 
+std::int64_t Count(db::TDbConnection& connection, TFormMerge& form, const std::string& sql) {
+    TReader rows(connection, sql, form.Controls.EditPeriod);
+    return static_cast<std::int64_t>(rows.Number("N"));
+}
+
+// Adds condition to a WHERE clause that may be empty.
+std::string And(std::string where, const std::string& condition) {
+    return where + (where.empty() ? " WHERE " : " AND ") + condition;
+}
+
+// The statements of the headers and the cost centres leave out what is plainly right (a header of
+// an employee marked in the standard currency, twelve months) and the rows they do return are
+// judged here, so that thousands of employees are not walked one by one.
 TCheck CheckHeaders(TFormMerge& form, const TGroupAccount& group) {
     const auto notConverted = NotConverted(group);
     const std::set<std::string> converted(group.Currency.ConvertedEmployees.begin(),
                                           group.Currency.ConvertedEmployees.end());
+    const std::int64_t headers = Count(
+        form.dbDest, form, "SELECT COUNT(*) AS N FROM P_HTRX" + PeriodCondition(form, "P_HTRX"));
     TReader rows(form.dbDest,
                  "SELECT P_HTRX.EMPCODE AS EMPCODE, P_HTRX.PERIOD AS PERIOD, EMPLOYEE.EMP_NO AS "
                  "EMP_NO, EMPLOYEE.FCURR_CODE AS FCURR_CODE FROM P_HTRX LEFT JOIN EMPLOYEE ON "
                  "EMPLOYEE.EMP_NO = P_HTRX.EMPCODE" +
-                     PeriodCondition(form, "P_HTRX") + " ORDER BY P_HTRX.EMPCODE",
-                 form.Controls.EditPeriod);
+                     And(PeriodCondition(form, "P_HTRX"),
+                         "NOT (COALESCE(EMPLOYEE.EMP_NO, '') <> '' AND "
+                         "RTRIM(EMPLOYEE.FCURR_CODE) = :STDCURR)") +
+                     " ORDER BY P_HTRX.EMPCODE",
+                 form.Controls.EditPeriod, form.StdCurr);
     TOffenders offenders;
-    std::int64_t headers = 0;
     for (; !rows.Eof(); rows.Next()) {
-        ++headers;
         const std::string emp = rows.Text("EMPCODE");
         if (notConverted.count({emp, rows.Text("PERIOD")})) continue;
         // An employee whose master record stayed behind (resigned) has no mark to carry; the
@@ -169,19 +188,19 @@ TCheck CheckBank(TFormMerge& form, const TGroupAccount& group) {
 
 TCheck CheckCostCentres(TFormMerge& form) {
     const std::string year = form.Controls.EditPeriod.substr(0, 4);
+    const std::int64_t employees = Count(form.dbDest, form, "SELECT COUNT(*) AS N FROM EMPLOYEE");
     TReader rows(form.dbDest,
-                 "SELECT EMPLOYEE.EMP_NO AS EMP_NO, (SELECT COUNT(DISTINCT COSTCTR.PERIOD) FROM "
-                 "COSTCTR WHERE COSTCTR.EMPCODE = EMPLOYEE.EMP_NO AND COSTCTR.PERIOD BETWEEN '" +
+                 "SELECT EMP_NO, MONTHS FROM (SELECT EMPLOYEE.EMP_NO AS EMP_NO, (SELECT "
+                 "COUNT(DISTINCT COSTCTR.PERIOD) FROM COSTCTR WHERE COSTCTR.EMPCODE = "
+                 "EMPLOYEE.EMP_NO AND COSTCTR.PERIOD BETWEEN '" +
                      year + "01' AND '" + year +
-                     "12' AND COSTCTR.percent = 100) AS MONTHS FROM EMPLOYEE ORDER BY "
-                     "EMPLOYEE.EMP_NO",
+                     "12' AND COSTCTR.percent = 100) AS MONTHS FROM EMPLOYEE) WHERE MONTHS <> 12 "
+                     "ORDER BY EMP_NO",
                  form.Controls.EditPeriod);
     TOffenders offenders;
-    std::int64_t employees = 0;
     for (; !rows.Eof(); rows.Next()) {
-        ++employees;
         const auto months = static_cast<long>(rows.Number("MONTHS"));
-        if (months != 12) offenders.Add(rows.Text("EMP_NO") + " (" + std::to_string(months) + ")");
+        offenders.Add(rows.Text("EMP_NO") + " (" + std::to_string(months) + ")");
     }
     return offenders.Result(kCheckCostCentre, std::to_string(employees) + " employees",
                             "employees without twelve months of " + year);
