@@ -137,7 +137,7 @@ int RunMergeCommand(const TMergeArgs& args) {
     }
     if (!args.Report.empty()) {
         try {
-            run::WriteRunReport(form.Account, args.Report);
+            run::WriteRunReport(form.Account, form.Controls.Memo1, args.Report);
         } catch (const std::exception& e) {
             // The run's outcome stands in the report's place: a run asked for its report and
             // not given one has not done what it was asked.

@@ -302,6 +302,7 @@ TMergeResult BitBtn1Click(TFormMerge& form) {
     g_runContext = {};
     form.EmployeesNotConverted = 0;
     c.Memo1.clear();
+    form.AccountRunLog();  // the account counts the new run log's lines from its first
     form.DbTableExrate.Close();
     form.DbTableExrate.SetIndexFieldNames(kExrateIndex);
     // An empty period, or one that is not a month (yyyyMM, month 01 to 12) nor "999999", would

@@ -23,6 +23,41 @@ std::string AccountTime(std::chrono::system_clock::time_point when) {
     return text;
 }
 
+void TRunAccount::EachMessage(
+    const std::vector<std::string>& runLog,
+    const std::function<void(const std::string& time, const std::string& text)>& message) const {
+    for (const auto& entry : Shown) {
+        if (entry.Lines == 0) {
+            message(entry.Time, entry.Text);
+            continue;
+        }
+        // A run log emptied since (a new run in the same window) has no lines left to name.
+        for (std::size_t i = entry.FirstLine;
+             i < entry.FirstLine + entry.Lines && i < runLog.size(); ++i)
+            message(entry.Time, runLog[i]);
+    }
+}
+
+void TRunAccount::NoteRunLog(const std::vector<std::string>& runLog, std::size_t firstLine,
+                             std::chrono::system_clock::time_point when) {
+    if (firstLine >= runLog.size()) return;
+    const std::size_t lines = runLog.size() - firstLine;
+    std::string time = AccountTime(when);
+    if (!Shown.empty()) {
+        TShownEntry& last = Shown.back();
+        // Lines written in the same millisecond as the lines before them share their entry.
+        if (last.Lines > 0 && last.FirstLine + last.Lines == firstLine && last.Time == time) {
+            last.Lines += lines;
+            return;
+        }
+    }
+    Shown.push_back({std::move(time), {}, firstLine, lines});
+}
+
+void TRunAccount::NoteMessage(const std::string& text, std::chrono::system_clock::time_point when) {
+    Shown.push_back({AccountTime(when), text, 0, 0});
+}
+
 namespace {
 
 // The summary counts the transferred tables in the groups an officer thinks in.

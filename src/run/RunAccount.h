@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -132,6 +133,17 @@ struct TMessage {
     std::string Text;
 };
 
+// One entry of what a run showed: Lines > 0, that many lines of the run log from FirstLine, all
+// written by the time Time; otherwise the message Text (a message, a question or an error). The
+// run log's lines are not copied: a large group's run log runs to hundreds of thousands of lines,
+// and the run keeps them already.
+struct TShownEntry {
+    std::string Time;
+    std::string Text;
+    std::size_t FirstLine = 0;
+    std::size_t Lines = 0;
+};
+
 struct TRunOptions {
     bool Leave = false;
     bool GL = true;
@@ -149,7 +161,16 @@ struct TRunAccount {
     std::string Result;
     TRunOptions Options;
     std::vector<TGroupAccount> Groups;
-    std::vector<TMessage> Messages;
+    std::vector<TShownEntry> Shown;
+
+    // Every run-log line and message in order, with its time; runLog is the run's log (Memo1).
+    void EachMessage(
+        const std::vector<std::string>& runLog,
+        const std::function<void(const std::string& time, const std::string& text)>& message) const;
+    // Notes the run log's lines from firstLine to its end as written by the time given.
+    void NoteRunLog(const std::vector<std::string>& runLog, std::size_t firstLine,
+                    std::chrono::system_clock::time_point when);
+    void NoteMessage(const std::string& text, std::chrono::system_clock::time_point when);
 
     bool FailedChecks() const {
         for (const auto& group : Groups)

@@ -94,7 +94,9 @@ json Group(const TGroupAccount& g) {
 
 }  // namespace
 
-json RunReport(const TRunAccount& account) {
+namespace {
+
+json ReportWithoutMessages(const TRunAccount& account) {
     json report = {{"version", 1},
                    {"period", account.Period},
                    {"started", account.Started},
@@ -109,17 +111,45 @@ json RunReport(const TRunAccount& account) {
     json groups = json::array();
     for (const auto& g : account.Groups) groups.push_back(Group(g));
     report["groups"] = groups;
-    json messages = json::array();
-    for (const auto& m : account.Messages) messages.push_back({{"time", m.Time}, {"text", m.Text}});
-    report["messages"] = messages;
+    report["messages"] = json::array();
     return report;
 }
 
-void WriteRunReport(const TRunAccount& account, const std::string& path) {
+json Message(const TMessage& m) { return {{"time", m.Time}, {"text", m.Text}}; }
+
+}  // namespace
+
+json RunReport(const TRunAccount& account, const std::vector<std::string>& runLog) {
+    json report = ReportWithoutMessages(account);
+    account.EachMessage(runLog, [&](const std::string& time, const std::string& text) {
+        report["messages"].push_back(Message({time, text}));
+    });
+    return report;
+}
+
+void WriteRunReport(const TRunAccount& account, const std::vector<std::string>& runLog,
+                    const std::string& path) {
     support::CreatePrivateFile(path);
     std::ofstream out(path, std::ios::trunc);
     // Texts of the databases are not always valid UTF-8; they are kept, never refused.
-    out << RunReport(account).dump(2, ' ', false, json::error_handler_t::replace) << "\n";
+    const auto dump = [](const json& value, int indent) {
+        return value.dump(indent, ' ', false, json::error_handler_t::replace);
+    };
+    // The messages of a large group's run are hundreds of thousands: the document is written
+    // with an empty list, and the list's place filled with one message after another. A text
+    // never holds a line break of its own (it is escaped), so the key at the start of a line
+    // of the first level is the list's only place.
+    const std::string text = dump(ReportWithoutMessages(account), 2);
+    const std::string empty = "\n  \"messages\": []";
+    const std::size_t at = text.find(empty);
+    if (at == std::string::npos) throw std::logic_error("the run report has no messages");
+    out << text.substr(0, at) << "\n  \"messages\": [";
+    bool first = true;
+    account.EachMessage(runLog, [&](const std::string& time, const std::string& line) {
+        out << (first ? "\n    " : ",\n    ") << dump(Message({time, line}), -1);
+        first = false;
+    });
+    out << (first ? "]" : "\n  ]") << text.substr(at + empty.size()) << "\n";
     out.flush();
     if (!out) throw std::runtime_error("Cannot write the run report " + path);
 }

@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 namespace peltorn::run {
 
@@ -15,11 +16,14 @@ namespace peltorn::run {
 // terminal that shows them.
 std::string RunSummaryText(const TRunAccount& account, bool colour);
 
-// The whole account in the report's shape (version 1).
-nlohmann::json RunReport(const TRunAccount& account);
+// The whole account in the report's shape (version 1); runLog is the run's log (Memo1), whose
+// lines are among the messages.
+nlohmann::json RunReport(const TRunAccount& account, const std::vector<std::string>& runLog);
 
-// Writes RunReport(account) to path, readable by its owner only. Raises std::runtime_error
-// naming the file when it cannot be written.
-void WriteRunReport(const TRunAccount& account, const std::string& path);
+// Writes RunReport(account, runLog) to path, readable by its owner only; the messages are
+// written one by one, not first made into one document. Raises std::runtime_error naming the
+// file when it cannot be written.
+void WriteRunReport(const TRunAccount& account, const std::vector<std::string>& runLog,
+                    const std::string& path);
 
 }  // namespace peltorn::run

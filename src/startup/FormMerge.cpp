@@ -54,14 +54,13 @@ TFormMerge::TFormMerge(support::IOperator& op) : m_operator(&op), FormMsg(m_comm
 void TFormMerge::AccountRunLog() {
     // A run log emptied (a new run) starts the count again.
     if (Controls.Memo1.size() < m_memoAccounted) m_memoAccounted = 0;
-    const std::string now = run::AccountTime(std::chrono::system_clock::now());
-    for (; m_memoAccounted < Controls.Memo1.size(); ++m_memoAccounted)
-        Account.Messages.push_back({now, Controls.Memo1[m_memoAccounted]});
+    Account.NoteRunLog(Controls.Memo1, m_memoAccounted, std::chrono::system_clock::now());
+    m_memoAccounted = Controls.Memo1.size();
 }
 
 void TFormMerge::AccountMessage(const std::string& text) {
     AccountRunLog();
-    Account.Messages.push_back({run::AccountTime(std::chrono::system_clock::now()), text});
+    Account.NoteMessage(text, std::chrono::system_clock::now());
 }
 
 void TFormMerge::Stage(const char* stage) {

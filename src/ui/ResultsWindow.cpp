@@ -126,7 +126,7 @@ void TResultsWindow::ShowAccount(const run::TRunAccount& account,
 }
 
 void TResultsWindow::SaveReport(const std::string& path) const {
-    run::WriteRunReport(m_account, path);
+    run::WriteRunReport(m_account, m_runLog, path);
 }
 
 void TResultsWindow::SaveRunLog(const std::string& path) const {

@@ -7,6 +7,7 @@
 #include "run/RunSummary.h"
 
 #include <algorithm>
+#include <fstream>
 #include <numeric>
 
 namespace peltorn::test {
@@ -155,7 +156,8 @@ TEST_P(RunAccount, CountsEqualWhatTheDestinationAndTheSourcesHold) {
     EXPECT_DOUBLE_EQ(a02->BasicConverted, 9240);
 
     // The report carries the account in its documented shape, every message included.
-    const nlohmann::json report = nlohmann::json::parse(run::RunReport(Form->Account).dump());
+    const nlohmann::json report =
+        nlohmann::json::parse(run::RunReport(Form->Account, Form->Controls.Memo1).dump());
     EXPECT_EQ(report["version"], 1);
     EXPECT_EQ(report["period"], "202406");
     EXPECT_EQ(report["result"], "completed");
@@ -167,8 +169,21 @@ TEST_P(RunAccount, CountsEqualWhatTheDestinationAndTheSourcesHold) {
         EXPECT_TRUE(group["transfers"][0].contains(key)) << key;
     for (const char* key : {"converted", "not_converted", "headers", "bank_rows"})
         EXPECT_TRUE(group["currency"].contains(key)) << key;
-    EXPECT_EQ(report["messages"].size(), Form->Account.Messages.size());
     EXPECT_EQ(report["messages"].back()["text"], "Merge database completed");
+    // Every line of the run log is among the messages, in its order, before the last message.
+    const auto& memo = Form->Controls.Memo1;
+    ASSERT_FALSE(memo.empty());
+    std::size_t line = 0;
+    for (const auto& m : report["messages"])
+        if (line < memo.size() && m["text"] == memo[line]) ++line;
+    EXPECT_EQ(line, memo.size());
+    EXPECT_GT(report["messages"].size(), memo.size());
+
+    // The file, written message by message, is the same document.
+    const std::string file = Dir.Str(true) + "report.json";
+    run::WriteRunReport(Form->Account, memo, file);
+    std::ifstream in(file);
+    EXPECT_EQ(nlohmann::json::parse(in), report);
 }
 
 TEST_P(RunAccount, EachCheckFailsOnADestinationBrokenOnPurpose) {
