@@ -24,7 +24,7 @@ std::string AccountTime(std::chrono::system_clock::time_point when) {
 }
 
 void TRunAccount::EachMessage(
-    const std::vector<std::string>& runLog,
+    const TRunLog& runLog,
     const std::function<void(const std::string& time, const std::string& text)>& message) const {
     for (const auto& entry : Shown) {
         if (entry.Lines == 0) {
@@ -38,7 +38,7 @@ void TRunAccount::EachMessage(
     }
 }
 
-void TRunAccount::NoteRunLog(const std::vector<std::string>& runLog, std::size_t firstLine,
+void TRunAccount::NoteRunLog(const TRunLog& runLog, std::size_t firstLine,
                              std::chrono::system_clock::time_point when) {
     if (firstLine >= runLog.size()) return;
     const std::size_t lines = runLog.size() - firstLine;

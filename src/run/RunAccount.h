@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <optional>
 #include <string>
@@ -128,6 +129,11 @@ struct TGroupAccount {
     }
 };
 
+// The run log (Memo1), a line per entry. Not one block of memory: a large group's run log runs to
+// hundreds of thousands of lines, and a block grown to hold them would for a moment be held
+// twice over.
+using TRunLog = std::deque<std::string>;
+
 struct TMessage {
     std::string Time;
     std::string Text;
@@ -165,10 +171,10 @@ struct TRunAccount {
 
     // Every run-log line and message in order, with its time; runLog is the run's log (Memo1).
     void EachMessage(
-        const std::vector<std::string>& runLog,
+        const TRunLog& runLog,
         const std::function<void(const std::string& time, const std::string& text)>& message) const;
     // Notes the run log's lines from firstLine to its end as written by the time given.
-    void NoteRunLog(const std::vector<std::string>& runLog, std::size_t firstLine,
+    void NoteRunLog(const TRunLog& runLog, std::size_t firstLine,
                     std::chrono::system_clock::time_point when);
     void NoteMessage(const std::string& text, std::chrono::system_clock::time_point when);
 

@@ -119,7 +119,7 @@ json Message(const TMessage& m) { return {{"time", m.Time}, {"text", m.Text}}; }
 
 }  // namespace
 
-json RunReport(const TRunAccount& account, const std::vector<std::string>& runLog) {
+json RunReport(const TRunAccount& account, const TRunLog& runLog) {
     json report = ReportWithoutMessages(account);
     account.EachMessage(runLog, [&](const std::string& time, const std::string& text) {
         report["messages"].push_back(Message({time, text}));
@@ -127,8 +127,7 @@ json RunReport(const TRunAccount& account, const std::vector<std::string>& runLo
     return report;
 }
 
-void WriteRunReport(const TRunAccount& account, const std::vector<std::string>& runLog,
-                    const std::string& path) {
+void WriteRunReport(const TRunAccount& account, const TRunLog& runLog, const std::string& path) {
     support::CreatePrivateFile(path);
     std::ofstream out(path, std::ios::trunc);
     // Texts of the databases are not always valid UTF-8; they are kept, never refused.

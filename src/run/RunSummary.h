@@ -18,12 +18,11 @@ std::string RunSummaryText(const TRunAccount& account, bool colour);
 
 // The whole account in the report's shape (version 1); runLog is the run's log (Memo1), whose
 // lines are among the messages.
-nlohmann::json RunReport(const TRunAccount& account, const std::vector<std::string>& runLog);
+nlohmann::json RunReport(const TRunAccount& account, const TRunLog& runLog);
 
 // Writes RunReport(account, runLog) to path, readable by its owner only; the messages are
 // written one by one, not first made into one document. Raises std::runtime_error naming the
 // file when it cannot be written.
-void WriteRunReport(const TRunAccount& account, const std::vector<std::string>& runLog,
-                    const std::string& path);
+void WriteRunReport(const TRunAccount& account, const TRunLog& runLog, const std::string& path);
 
 }  // namespace peltorn::run

@@ -37,13 +37,13 @@ struct TMergeControls {
     int Gauge1Min = 0;
     int Gauge1Max = 100;
     int Gauge1Progress = 0;
-    bool CheckBoxLeave = false;      // "Transfer Leave Record ?"
-    bool CheckBoxGL = true;          // "Merge GL?"
-    bool chkSPE = false;             // "Exclude Special record"
-    bool chkMERGE = false;           // "Merge selected  database?"
-    std::vector<std::string> Memo1;  // run log
-    bool BitBtn1Enabled = true;      // "&Merge Database"
-    bool BitBtn2Enabled = true;      // Close
+    bool CheckBoxLeave = false;  // "Transfer Leave Record ?"
+    bool CheckBoxGL = true;      // "Merge GL?"
+    bool chkSPE = false;         // "Exclude Special record"
+    bool chkMERGE = false;       // "Merge selected  database?"
+    run::TRunLog Memo1;          // run log
+    bool BitBtn1Enabled = true;  // "&Merge Database"
+    bool BitBtn2Enabled = true;  // Close
     // "Setup" page.
     int RadioGroup1ItemIndex = -1;  // "Check All" = 0, "Uncheck All" = 1
     bool DBGrid2ReadOnly = false;

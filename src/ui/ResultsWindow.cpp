@@ -75,8 +75,7 @@ TResultsWindow::TResultsWindow(QWidget* parent) : QDialog(parent) {
     layout->addLayout(buttons);
 }
 
-void TResultsWindow::ShowAccount(const run::TRunAccount& account,
-                                 const std::vector<std::string>& runLog) {
+void TResultsWindow::ShowAccount(const run::TRunAccount& account, const run::TRunLog& runLog) {
     m_account = account;
     m_runLog = runLog;
     const std::string result = account.Result.empty() ? run::kResultFailed : account.Result;

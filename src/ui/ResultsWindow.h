@@ -23,7 +23,7 @@ public:
     explicit TResultsWindow(QWidget* parent = nullptr);
 
     // Shows the account and keeps it, with the run log, for the save buttons.
-    void ShowAccount(const run::TRunAccount& account, const std::vector<std::string>& runLog);
+    void ShowAccount(const run::TRunAccount& account, const run::TRunLog& runLog);
 
     // What the buttons save, to a file chosen by the operator; a file that cannot be written is
     // an error (std::runtime_error naming it).
@@ -42,7 +42,7 @@ private:
               void (TResultsWindow::*save)(const std::string&) const);
 
     run::TRunAccount m_account;
-    std::vector<std::string> m_runLog;
+    run::TRunLog m_runLog;
 };
 
 }  // namespace peltorn::ui
