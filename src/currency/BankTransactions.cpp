@@ -191,18 +191,28 @@ void CopyFromEarlierSource(TFormMerge& form, const std::string& path, std::set<K
         form.Operator().Inform(kMsgBankSourceUnread + path + ". " + e.what());
         return;
     }
+    // The source's header rows of the conversion, read in one pass rather than asked for one
+    // header at a time: with many sources, each is otherwise asked about every header of the
+    // group still without its source.
+    std::set<Key> held;
+    try {
+        if (!conn.IsDictionaryConn())
+            headers.SetTablePassword(kTableHtrx, signon::kFreeTablePassword);
+        headers.SQL().Add(kSqlSourceHeaderKeys + PayrollRowsCondition(form));
+        SetPayrollRowsParams(form, headers);
+        for (headers.Open(); !headers.Eof(); headers.Next())
+            held.insert({headers.FieldByName(kFieldEmpCode).AsString(),
+                         headers.FieldByName(kFieldPeriod).AsString(),
+                         headers.FieldByName(kFieldCycle).AsString()});
+        headers.Close();
+    } catch (const std::exception& e) {
+        form.Operator().Inform(kMsgBankSourceUnread + path + ". " + e.what());
+        return;
+    }
     auto& headerRows = form.DbQueryPHTRX;
     for (headerRows.First(); !headerRows.Eof(); headerRows.Next()) {
         const Key key = HeaderKey(form);
-        if (served.count(key)) continue;
-        bool has = false;
-        try {
-            has = SourceHasHeader(form, headers);
-        } catch (const std::exception& e) {
-            form.Operator().Inform(kMsgBankSourceUnread + path + ". " + e.what());
-            return;
-        }
-        if (!has) continue;
+        if (served.count(key) || !held.count(key)) continue;
         served.insert(key);
         CopyBankRowsFrom(form, rows);
     }
