@@ -132,18 +132,24 @@ int CopyBankRowsFrom(TFormMerge& form, db::TDbQuery& source) {
     return found;
 }
 
-// Whether the source behind query holds the payroll header of the current header row.
-bool SourceHasHeader(TFormMerge& form, db::TDbQuery& query) {
+// The keys of the payroll headers of the conversion that the source behind query holds, read in
+// one pass rather than asked for one header at a time: each source would otherwise be asked
+// about every header of the group still without its source.
+std::set<Key> SourceHeaderKeys(TFormMerge& form, db::TDbQuery& query) {
     if (!query.Connection()->IsDictionaryConn()) {
         query.SetTablePassword(kTableHtrx, signon::kFreeTablePassword);
     }
     query.Close();
-    SetStatement(query, kSqlSourceHeaderCount);
-    SetKeyParams(query, HeaderKey(form));
-    query.Open();
-    const bool has = !query.Eof() && query.FieldByName(kFieldHeaders).AsInteger() > 0;
+    query.SQL().Clear();
+    query.SQL().Add(kSqlSourceHeaderKeys + PayrollRowsCondition(form));
+    SetPayrollRowsParams(form, query);
+    std::set<Key> keys;
+    for (query.Open(); !query.Eof(); query.Next())
+        keys.insert({query.FieldByName(kFieldEmpCode).AsString(),
+                     query.FieldByName(kFieldPeriod).AsString(),
+                     query.FieldByName(kFieldCycle).AsString()});
     query.Close();
-    return has;
+    return keys;
 }
 
 // The database of the current MERGEDTL source, formed as the run forms it (in a preview, its
@@ -191,20 +197,9 @@ void CopyFromEarlierSource(TFormMerge& form, const std::string& path, std::set<K
         form.Operator().Inform(kMsgBankSourceUnread + path + ". " + e.what());
         return;
     }
-    // The source's header rows of the conversion, read in one pass rather than asked for one
-    // header at a time: with many sources, each is otherwise asked about every header of the
-    // group still without its source.
     std::set<Key> held;
     try {
-        if (!conn.IsDictionaryConn())
-            headers.SetTablePassword(kTableHtrx, signon::kFreeTablePassword);
-        headers.SQL().Add(kSqlSourceHeaderKeys + PayrollRowsCondition(form));
-        SetPayrollRowsParams(form, headers);
-        for (headers.Open(); !headers.Eof(); headers.Next())
-            held.insert({headers.FieldByName(kFieldEmpCode).AsString(),
-                         headers.FieldByName(kFieldPeriod).AsString(),
-                         headers.FieldByName(kFieldCycle).AsString()});
-        headers.Close();
+        held = SourceHeaderKeys(form, headers);
     } catch (const std::exception& e) {
         form.Operator().Inform(kMsgBankSourceUnread + path + ". " + e.what());
         return;
@@ -253,9 +248,11 @@ void ConvertBankTransactions(TFormMerge& form) {
     db::TDbQuery lastHeaders("BankLastSourceHeaders");
     lastHeaders.SetConnection(&form.dbSource);
     const bool groupAtHand = form.TableMergeDTL.Active();
+    const std::set<Key> lastHeld =
+        groupAtHand ? SourceHeaderKeys(form, lastHeaders) : std::set<Key>{};
     for (; !headerRows.Eof(); headerRows.Next()) {
         const int found = CopyBankRows(form);
-        if (groupAtHand && (found > 0 || SourceHasHeader(form, lastHeaders))) {
+        if (groupAtHand && (found > 0 || lastHeld.count(HeaderKey(form)))) {
             served.insert(HeaderKey(form));
         }
     }

@@ -54,10 +54,6 @@ inline constexpr const char* kSqlSourceBankRows =
     "SELECT * FROM BANKTRX WHERE CYCLE = :CYCLE AND PERIOD=:PERIOD AND EMPCODE=:EMPCODE ";
 // The keys of a source company's payroll headers; PayrollRowsCondition follows.
 inline constexpr const char* kSqlSourceHeaderKeys = "SELECT EMPCODE,PERIOD,CYCLE FROM P_HTRX";
-// Whether a source company holds the payroll header of one employee, period and cycle.
-inline constexpr const char* kSqlSourceHeaderCount =
-    "SELECT COUNT(*) AS HEADERS FROM P_HTRX WHERE EMPCODE=:EMPCODE AND PERIOD=:PERIOD AND "
-    "CYCLE=:CYCLE";
 
 // ---- parameters ----
 inline constexpr const char* kParamPeriod = "period";
