@@ -616,7 +616,8 @@ void PrintRow(const char* label, double a, double b, const char* unit) {
     std::printf("  %-32s %14s %14s\n", label, cell(a).c_str(), cell(b).c_str());
 }
 
-// Prints the two merges of one size and period side by side, with what they compare to.
+// Prints the operator's run and the run without both side by side, with what they compare to,
+// and the run account's cost against the run without the checks.
 void PrintPeriod(const TOptions& opt, int employees, const std::string& period,
                  const TRunResult& on, const TRunResult& noChecks, const TRunResult& off,
                  int best) {

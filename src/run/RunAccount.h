@@ -134,15 +134,9 @@ struct TGroupAccount {
 // twice over.
 using TRunLog = std::deque<std::string>;
 
-struct TMessage {
-    std::string Time;
-    std::string Text;
-};
-
 // One entry of what a run showed: Lines > 0, that many lines of the run log from FirstLine, all
-// written by the time Time; otherwise the message Text (a message, a question or an error). The
-// run log's lines are not copied: a large group's run log runs to hundreds of thousands of lines,
-// and the run keeps them already.
+// written by the time Time (the lines themselves stay in the run log, not copied); otherwise the
+// message Text (a message, a question or an error).
 struct TShownEntry {
     std::string Time;
     std::string Text;

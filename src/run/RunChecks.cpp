@@ -70,10 +70,20 @@ std::string CountedCondition(TFormMerge& form, const std::string& table) {
     return "";
 }
 
-std::int64_t CountRows(db::TDbConnection& connection, TFormMerge& form, const std::string& table) {
-    TReader rows(connection, "SELECT COUNT(*) AS N FROM " + table + CountedCondition(form, table),
-                 form.Controls.EditPeriod);
+// The N of a statement "SELECT COUNT(*) AS N ...".
+std::int64_t Count(db::TDbConnection& connection, TFormMerge& form, const std::string& sql) {
+    TReader rows(connection, sql, form.Controls.EditPeriod);
     return static_cast<std::int64_t>(rows.Number("N"));
+}
+
+std::int64_t CountRows(db::TDbConnection& connection, TFormMerge& form, const std::string& table) {
+    return Count(connection, form,
+                 "SELECT COUNT(*) AS N FROM " + table + CountedCondition(form, table));
+}
+
+// Adds condition to a WHERE clause that may be empty.
+std::string And(std::string where, const std::string& condition) {
+    return where + (where.empty() ? " WHERE " : " AND ") + condition;
 }
 
 struct TOffenders {
@@ -96,16 +106,6 @@ std::set<std::pair<std::string, std::string>> NotConverted(const TGroupAccount& 
     std::set<std::pair<std::string, std::string>> pairs;
     for (const auto& n : group.Currency.NotConverted) pairs.insert({n.Employee, n.Period});
     return pairs;
-}
-
-std::int64_t Count(db::TDbConnection& connection, TFormMerge& form, const std::string& sql) {
-    TReader rows(connection, sql, form.Controls.EditPeriod);
-    return static_cast<std::int64_t>(rows.Number("N"));
-}
-
-// Adds condition to a WHERE clause that may be empty.
-std::string And(std::string where, const std::string& condition) {
-    return where + (where.empty() ? " WHERE " : " AND ") + condition;
 }
 
 // The statements of the headers and the cost centres leave out what is plainly right (a header of
@@ -142,9 +142,8 @@ TCheck CheckHeaders(TFormMerge& form, const TGroupAccount& group) {
 
 TCheck CheckAllowanceCurrency(TFormMerge& form, const TGroupAccount& group) {
     const auto notConverted = NotConverted(group);
-    std::string where = PeriodCondition(form, "P_DTRXAW");
-    where += where.empty() ? " WHERE " : " AND ";
-    where += "P_DTRXAW.CURR_CODE IS NOT NULL AND P_DTRXAW.CURR_CODE <> ''";
+    const std::string where = And(PeriodCondition(form, "P_DTRXAW"),
+                                  "P_DTRXAW.CURR_CODE IS NOT NULL AND P_DTRXAW.CURR_CODE <> ''");
     TReader rows(form.dbDest,
                  "SELECT EMPCODE, PERIOD, CURR_CODE FROM P_DTRXAW" + where + " ORDER BY EMPCODE",
                  form.Controls.EditPeriod);

@@ -92,10 +92,6 @@ json Group(const TGroupAccount& g) {
     return group;
 }
 
-}  // namespace
-
-namespace {
-
 json ReportWithoutMessages(const TRunAccount& account) {
     json report = {{"version", 1},
                    {"period", account.Period},
@@ -115,14 +111,16 @@ json ReportWithoutMessages(const TRunAccount& account) {
     return report;
 }
 
-json Message(const TMessage& m) { return {{"time", m.Time}, {"text", m.Text}}; }
+json Message(const std::string& time, const std::string& text) {
+    return {{"time", time}, {"text", text}};
+}
 
 }  // namespace
 
 json RunReport(const TRunAccount& account, const TRunLog& runLog) {
     json report = ReportWithoutMessages(account);
     account.EachMessage(runLog, [&](const std::string& time, const std::string& text) {
-        report["messages"].push_back(Message({time, text}));
+        report["messages"].push_back(Message(time, text));
     });
     return report;
 }
@@ -145,7 +143,7 @@ void WriteRunReport(const TRunAccount& account, const TRunLog& runLog, const std
     out << text.substr(0, at) << "\n  \"messages\": [";
     bool first = true;
     account.EachMessage(runLog, [&](const std::string& time, const std::string& line) {
-        out << (first ? "\n    " : ",\n    ") << dump(Message({time, line}), -1);
+        out << (first ? "\n    " : ",\n    ") << dump(Message(time, line), -1);
         first = false;
     });
     out << (first ? "]" : "\n  ]") << text.substr(at + empty.size()) << "\n";

@@ -7,7 +7,6 @@
 
 #include <nlohmann/json.hpp>
 #include <string>
-#include <vector>
 
 namespace peltorn::run {
 
