@@ -76,6 +76,9 @@ inline bool EqualsNoCase(std::string_view a, std::string_view b) {
 
 // The definition of the table in schema of handle (PRAGMA table_info / index lists).
 TTableDef ReadTableDefFrom(Handle& handle, const std::string& schema, const std::string& table);
+// The same, with the declared type of each field in field order (as the table's CREATE gives it).
+TTableDef ReadTableDefFrom(Handle& handle, const std::string& schema, const std::string& table,
+                           std::vector<std::string>& declaredTypes);
 // Names of the tables in the handle's schema (without the dictionary's own).
 std::vector<std::string> TableNamesIn(Handle& handle, const std::string& schema);
 // DDL of a table definition (CREATE TABLE and CREATE INDEX statements), for schema.

@@ -113,7 +113,14 @@ std::vector<std::string> TableDdl(const TTableDef& def, const std::string& schem
 }
 
 TTableDef ReadTableDefFrom(Handle& handle, const std::string& schema, const std::string& table) {
+    std::vector<std::string> declaredTypes;
+    return ReadTableDefFrom(handle, schema, table, declaredTypes);
+}
+
+TTableDef ReadTableDefFrom(Handle& handle, const std::string& schema, const std::string& table,
+                           std::vector<std::string>& declaredTypes) {
     TTableDef def;
+    declaredTypes.clear();
     std::string prefix = QuoteIdent(schema) + ".";
     {
         auto s = handle.PrepareOnce("PRAGMA " + prefix + "table_info(" + QuoteIdent(table) + ")");
@@ -124,6 +131,7 @@ TTableDef ReadTableDefFrom(Handle& handle, const std::string& schema, const std:
             f.Type = FieldTypeFromDeclared(declared, &f.Size);
             if (s->Column(4).IsText()) f.Default = s->Column(4).Text();
             def.Fields.push_back(f);
+            declaredTypes.push_back(declared);
         }
     }
     if (def.Fields.empty()) {

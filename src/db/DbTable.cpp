@@ -323,7 +323,7 @@ void TDbTable::DoPost() {
     std::int64_t rowid = m_state == TDataSetState::dsInsert
                              ? static_cast<std::int64_t>(sqlite3_last_insert_rowid(c.H->Db()))
                              : c.RowId;
-    c.LoadRowId(rowid);
+    c.PostedRecord(rowid, insert, m_modified);
     m_eof = false;
     m_bof = false;
 }

@@ -118,11 +118,99 @@ public:
     }
 
     void LoadDef(const std::string& name) {
-        Def = ReadTableDefFrom(*H, "main", name);
+        std::vector<std::string> declared;
+        Def = ReadTableDefFrom(*H, "main", name, declared);
         Quoted = QuoteIdent(Def.Name);
         SelectList = "rowid";
         for (const auto& f : Def.Fields) SelectList += ", " + QuoteIdent(f.Name);
         RowIdSql = "SELECT " + SelectList + " FROM " + Quoted + " WHERE rowid = ?";
+        Affinities.clear();
+        for (const auto& d : declared) Affinities.push_back(AffinityOf(d));
+        // A default or a trigger can store what the record did not say: such a table's posted
+        // record is always read back.
+        StoresAsPosted = std::none_of(Def.Fields.begin(), Def.Fields.end(),
+                                      [](const TFieldDef& f) { return !f.Default.empty(); }) &&
+                         !HasTriggers();
+    }
+
+    // The column affinity of a declared type, by the storage engine's rules in their order.
+    enum class TAffinity { Integer, Text, Blob, Real, Numeric };
+    static TAffinity AffinityOf(std::string declared) {
+        for (auto& ch : declared) ch = UpperAscii(ch);
+        auto has = [&](const char* part) { return declared.find(part) != std::string::npos; };
+        if (has("INT")) return TAffinity::Integer;
+        if (has("CHAR") || has("CLOB") || has("TEXT")) return TAffinity::Text;
+        if (has("BLOB") || declared.empty()) return TAffinity::Blob;
+        if (has("REAL") || has("FLOA") || has("DOUB")) return TAffinity::Real;
+        return TAffinity::Numeric;
+    }
+    bool HasTriggers() const {
+        auto s = H->PrepareOnce(
+            "SELECT 1 FROM sqlite_master WHERE type = 'trigger' AND upper(tbl_name) = upper(?1)");
+        s->Bind(1, TDbValue(Def.Name));
+        return s->Step();
+    }
+    std::vector<TAffinity> Affinities;
+    bool StoresAsPosted = false;
+
+    // Whether the table keeps value v of field i exactly as it is bound. A value the column's
+    // affinity would convert (a number given as text, a whole number to a numeric column) is not
+    // known here as stored; a real zero's sign is not kept, so a negative zero becomes zero.
+    bool KeepsAsBound(std::size_t i, TDbValue& v) const {
+        if (v.IsNull() || v.IsBlob()) return true;
+        switch (Affinities[i]) {
+            case TAffinity::Blob: return true;
+            case TAffinity::Text: return v.IsText();
+            case TAffinity::Integer: return v.IsInteger();
+            case TAffinity::Real:
+                if (!v.IsFloat()) return false;
+                if (v.Float() == 0) v = TDbValue(0.0);
+                return true;
+            case TAffinity::Numeric:
+                if (v.IsInteger()) return true;
+                if (v.IsText()) return !MayBeNumber(v.Text());
+                return false;
+        }
+        return false;
+    }
+
+    // Whether a numeric column could take the text for a number: a whole text of the form of a
+    // number literal (a date "2026-06-15" is not). Read widely, so that any text the storage
+    // engine converts is among them.
+    static bool MayBeNumber(std::string_view t) {
+        auto space = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+        while (!t.empty() && space(t.front())) t.remove_prefix(1);
+        while (!t.empty() && space(t.back())) t.remove_suffix(1);
+        if (t.empty()) return true;
+        std::size_t i = 0, digits = 0;
+        auto digit = [&] { return i < t.size() && t[i] >= '0' && t[i] <= '9'; };
+        if (t[i] == '+' || t[i] == '-') ++i;
+        for (; digit(); ++i) ++digits;
+        if (i < t.size() && t[i] == '.')
+            for (++i; digit(); ++i) ++digits;
+        if (digits == 0) return false;
+        if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+            ++i;
+            if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+            while (digit()) ++i;
+        }
+        return i == t.size();
+    }
+
+    // After a post: the record written becomes current. Where the table stores every value as it
+    // was bound, the buffer is that record and is not read back.
+    void PostedRecord(std::int64_t rowid, bool insert, const std::vector<bool>& assigned) {
+        bool asBound = StoresAsPosted;
+        for (std::size_t i = 0; asBound && i < Def.Fields.size(); ++i)
+            if (insert || assigned[i]) asBound = KeepsAsBound(i, T.m_buffer[i]);
+        if (!asBound) {
+            LoadRowId(rowid);
+            return;
+        }
+        RowId = rowid;
+        Key.clear();
+        for (int pos : Order) Key.push_back(T.m_buffer[static_cast<std::size_t>(pos)]);
+        T.m_hasRecord = true;
     }
 
     int FieldPos(const std::string& name) const {

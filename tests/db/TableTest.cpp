@@ -2,6 +2,7 @@
 // rules, on both kinds of database.
 #include "DbFixture.h"
 
+#include <cmath>
 #include <filesystem>
 
 using namespace peltorn;
@@ -477,6 +478,43 @@ TEST_F(CursorEdgeTest, PostsWithChangingAssignedFieldsWriteEachRecordAsAssigned)
     ASSERT_TRUE(Table.FindKey({"E2"}));
     EXPECT_TRUE(Table.FieldByName("SEQ").IsNull());
     EXPECT_EQ(Table.FieldByName("RATE").AsFloat(), 2.5);
+}
+
+TEST_F(DbTest, PostedRecordIsWhatTheTableStored) {
+    // After a post the current record is the stored one, also where the table stores more than
+    // was posted (a default, a trigger) or other than was posted (a real zero's sign).
+    MakeDictionary();
+    db::TTableDef def;
+    def.Name = "PAID";
+    def.Fields = {{"EMPCODE", db::TFieldType::ftString, 12, ""},
+                  {"AMOUNT", db::TFieldType::ftCurrency, 0, ""},
+                  {"STATUS", db::TFieldType::ftString, 1, "'A'"},
+                  {"NOTE", db::TFieldType::ftString, 20, ""}};
+    db::CreateTable(Conn, def);
+    TDbTable t("t");
+    t.SetConnection(&Conn);
+    t.SetTableName("PAID");
+    t.Open();
+    t.Append();
+    t.FieldByName("EMPCODE").SetAsString("E1");
+    t.FieldByName("AMOUNT").SetAsFloat(-0.0);
+    t.Post();
+    EXPECT_EQ(t.FieldByName("STATUS").AsString(), "A");
+    EXPECT_FALSE(std::signbit(t.FieldByName("AMOUNT").AsFloat()));
+    t.Close();
+
+    db::TDbQuery trigger("trigger");
+    trigger.SetConnection(&Conn);
+    trigger.SQL().Add(
+        "CREATE TRIGGER PAID_NOTE AFTER UPDATE OF AMOUNT ON PAID BEGIN "
+        "UPDATE PAID SET NOTE = 'changed' WHERE rowid = new.rowid; END");
+    trigger.ExecSQL();
+    t.Open();
+    t.Edit();
+    t.FieldByName("AMOUNT").SetAsFloat(12.5);
+    t.Post();
+    EXPECT_EQ(t.FieldByName("NOTE").AsString(), "changed");
+    EXPECT_EQ(t.FieldByName("AMOUNT").AsFloat(), 12.5);
 }
 
 TEST_F(DbTest, TableThatCannotBeMadeLeavesNoFileBehind) {
