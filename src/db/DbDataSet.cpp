@@ -563,8 +563,12 @@ void TDataSet::Post() {
 
 void TDataSet::Cancel() {
     if (m_state != TDataSetState::dsEdit && m_state != TDataSetState::dsInsert) return;
+    // An edit that assigned no field still holds the record as it was read.
+    const bool untouched =
+        m_state == TDataSetState::dsEdit &&
+        std::find(m_modified.begin(), m_modified.end(), true) == m_modified.end();
     m_state = TDataSetState::dsBrowse;
-    DoCancel();  // back to the record as stored
+    if (!untouched) DoCancel();  // back to the record as stored
 }
 
 void TDataSet::RecordChanged() {

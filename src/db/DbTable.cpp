@@ -159,11 +159,17 @@ void TDbTable::Next() {
         m_eof = true;
         return;
     }
+    if (m_cursor->NextFromAhead()) {
+        m_eof = false;
+        m_bof = false;
+        RecordChanged();
+        return;
+    }
     std::vector<std::string> conds;
     std::vector<TDbValue> params;
     m_cursor->BaseWhere(conds, params);
     m_cursor->Beyond(true, conds, params);
-    if (m_cursor->SeekFirst(conds, params, false)) {
+    if (m_cursor->SeekNext(conds, params)) {
         m_eof = false;
         m_bof = false;
         RecordChanged();
@@ -205,7 +211,7 @@ int TDbTable::RecordCount() {
         auto savedRow = m_cursor->RowId;
         bool savedHas = m_hasRecord;
         int count = 0;
-        Stmt& s = m_cursor->H->Prepare(m_cursor->Select(conds, false, false));
+        Stmt& s = m_cursor->H->Prepare(m_cursor->Select(conds, false, 0));
         ScopedStmt scoped(s);
         s.BindAll(params);
         while (s.Step()) {
@@ -233,12 +239,18 @@ bool TDbTable::FindKey(const std::vector<std::string>& values) {
     auto& c = *m_cursor;
     if (c.Order.empty()) throw EDbDatasetError(kNoIndex);
     if (static_cast<int>(values.size()) > c.KeyCount) throw EDbDatasetError(kTooManyValues);
-    std::vector<std::string> conds;
-    std::vector<TDbValue> params;
-    c.BaseWhere(conds, params);
-    for (std::size_t i = 0; i < values.size(); ++i)
-        c.Equals(c.Order[i], c.KeyValue(c.Order[i], values[i]), conds, params);
-    if (!c.SeekFirst(conds, params, false)) return false;
+    bool found = false;
+    if (!m_master && !(m_filtered && (OnFilterRecord || !m_filter.empty()))) {
+        found = c.SeekKey(values);
+    } else {
+        std::vector<std::string> conds;
+        std::vector<TDbValue> params;
+        c.BaseWhere(conds, params);
+        for (std::size_t i = 0; i < values.size(); ++i)
+            c.Equals(c.Order[i], c.KeyValue(c.Order[i], values[i]), conds, params);
+        found = c.SeekFirst(conds, params, false);
+    }
+    if (!found) return false;
     m_eof = false;
     m_bof = false;
     RecordChanged();
@@ -319,6 +331,7 @@ void TDbTable::DoPost() {
         s.BindAll(params);
         s.Step();
     }
+    c.WroteThrough(insert, m_modified);
     detail::WriteGroups::AfterWrite(*c.H);
     std::int64_t rowid = m_state == TDataSetState::dsInsert
                              ? static_cast<std::int64_t>(sqlite3_last_insert_rowid(c.H->Db()))

@@ -26,7 +26,10 @@
 #include "db/DbSettings.h"
 #include "db/DbTable.h"
 
+#include <sqlcipher/sqlite3.h>
+
 #include <algorithm>
+#include <deque>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -92,6 +95,7 @@ public:
     // A new handle on the file in place of the old one, whose posted records are committed
     // first (a failure is raised, not lost with the old handle).
     void Reopen() {
+        Ahead.clear();
         if (Own) WriteGroups::CommitHandle(*Own);
         Own = std::make_unique<Handle>(File, false, What);
         H = Own.get();
@@ -221,6 +225,7 @@ public:
 
     // Resolves the active order from IndexFieldNames or IndexName.
     void ResolveOrder(const std::string& fieldNames, const std::string& indexName) {
+        Ahead.clear();
         Order.clear();
         KeyCount = 0;
         if (!indexName.empty()) {
@@ -336,10 +341,11 @@ public:
         conds.push_back("(" + any + ")");
     }
 
-    std::string Select(const std::vector<std::string>& conds, bool desc, bool limit) const {
+    // limit: 1 for the first record only, 0 for every record, -1 for as many as a bound value.
+    std::string Select(const std::vector<std::string>& conds, bool desc, int limit) const {
         std::string sql = "SELECT " + SelectList + " FROM " + Quoted;
         for (std::size_t i = 0; i < conds.size(); ++i) sql += (i ? " AND " : " WHERE ") + conds[i];
-        return sql + OrderBy(desc) + (limit ? " LIMIT 1" : "");
+        return sql + OrderBy(desc) + (limit > 0 ? " LIMIT 1" : limit < 0 ? " LIMIT ?" : "");
     }
 
     void Load(Stmt& s) {
@@ -360,14 +366,14 @@ public:
     // conditions, so the statement is kept per shape (the conditions' texts, the direction, the
     // limit, the active order) and the long select list is not formed and looked up again on every
     // move.
-    Stmt& SelectStmt(const std::vector<std::string>& conds, bool desc, bool limit) {
+    Stmt& SelectStmt(const std::vector<std::string>& conds, bool desc, int limit) {
         if (SelectCacheHandle != H || SelectCacheGeneration != H->CacheGeneration()) {
             SelectCache.clear();
             SelectCacheHandle = H;
             SelectCacheGeneration = H->CacheGeneration();
         }
         std::string shape(desc ? "D" : "A");
-        shape += limit ? '1' : '*';
+        shape += limit > 0 ? '1' : limit < 0 ? 'N' : '*';
         for (int pos : Order) {
             shape += ',';
             shape += std::to_string(pos);
@@ -389,8 +395,10 @@ public:
     bool SeekFirst(const std::vector<std::string>& conds, const std::vector<TDbValue>& params,
                    bool desc) {
         Sync();
+        Ahead.clear();
+        AheadRun = 0;
         bool handler = T.m_filtered && T.OnFilterRecord;
-        Stmt& s = SelectStmt(conds, desc, !handler);
+        Stmt& s = SelectStmt(conds, desc, handler ? 0 : 1);
         ScopedStmt scoped(s);
         s.BindAll(params);
         if (!handler) {
@@ -411,6 +419,152 @@ public:
         RowId = savedRow;
         T.m_hasRecord = savedHas;
         return false;
+    }
+
+    // The key search of a cursor without master link or filter. Its statement depends only on
+    // how many key values there are and which of them are empty, so it is kept under that shape
+    // and the conditions' texts are formed once.
+    bool SeekKey(const std::vector<std::string>& texts) {
+        std::vector<TDbValue> values;
+        values.reserve(texts.size());
+        std::uint64_t shape = texts.size();
+        std::uint64_t bound = 0;  // the values that are bound, as Equals binds them
+        for (std::size_t i = 0; i < texts.size(); ++i) {
+            values.push_back(KeyValue(Order[i], texts[i]));
+            const TDbValue& v = values.back();
+            const bool empty = v.IsNull() || (v.IsText() && v.Text().empty());
+            const std::uint64_t kind = empty && IsCharacter(Order[i]) ? 1 : v.IsNull() ? 2 : 0;
+            shape |= kind << (8 + 2 * i);
+            if (kind == 0) bound |= std::uint64_t{1} << i;
+        }
+        if (KeyCacheHandle != H || KeyCacheGeneration != H->CacheGeneration() ||
+            KeyCacheOrder != Order) {
+            KeyCache.clear();
+            KeyCacheHandle = H;
+            KeyCacheGeneration = H->CacheGeneration();
+            KeyCacheOrder = Order;
+        }
+        Stmt*& cached = KeyCache[shape];
+        std::vector<TDbValue> params;
+        if (!cached) {
+            std::vector<std::string> conds;
+            for (std::size_t i = 0; i < values.size(); ++i)
+                Equals(Order[i], values[i], conds, params);
+            cached = &H->Prepare(Select(conds, false, 1));
+        } else {
+            for (std::size_t i = 0; i < values.size(); ++i)
+                if (bound & (std::uint64_t{1} << i)) params.push_back(std::move(values[i]));
+        }
+        Sync();
+        Ahead.clear();
+        AheadRun = 0;
+        Stmt& s = *cached;
+        ScopedStmt scoped(s);
+        s.BindAll(params);
+        if (!s.Step()) return false;
+        Load(s);
+        return true;
+    }
+    std::unordered_map<std::uint64_t, Stmt*> KeyCache;
+    Handle* KeyCacheHandle = nullptr;
+    std::uint64_t KeyCacheGeneration = 0;
+    std::vector<int> KeyCacheOrder;
+
+    // ---- reading ahead ----
+    // A run of Next calls reads the records that follow in the order in growing batches (1, 2,
+    // 4, ... 64) rather than one indexed query per record. A record read ahead is served only
+    // while it is known to be what a query would read now: the cursor still follows the record
+    // it was read after, in the same order, master position and filter, and since then the table
+    // has changed neither through another connection (the file's data version) nor through this
+    // one, except by updates of this cursor's current record that leave its place in the order
+    // alone. A filter handler, or a table whose defaults or triggers store what was not posted,
+    // is never read ahead.
+    struct TAheadRecord {
+        std::int64_t RowId;
+        std::vector<TDbValue> Values;
+    };
+    std::deque<TAheadRecord> Ahead;
+    std::int64_t AheadAfter = 0;    // the rowid the records read ahead follow
+    std::int64_t AheadChanges = 0;  // the handle's changes then, with this cursor's harmless ones
+    std::int64_t AheadVersion = 0;  // the file's data version then
+    std::uint64_t AheadMasterStamp = 0;
+    int AheadRun = 0;  // Next calls in a row since the cursor was last placed otherwise
+
+    std::int64_t DataVersion() {
+        Stmt& s = H->Prepare("PRAGMA data_version");
+        ScopedStmt scoped(s);
+        s.Step();
+        return s.Column(0).Integer();
+    }
+    std::uint64_t MasterStamp() const { return T.m_master ? T.m_master->MoveStamp() : 0; }
+
+    // Makes the next record read ahead current; false (and nothing read ahead kept) when there is
+    // none that may be served.
+    bool NextFromAhead() {
+        if (Ahead.empty()) return false;
+        Sync();
+        if (AheadAfter != RowId || AheadMasterStamp != MasterStamp() ||
+            sqlite3_total_changes(H->Db()) != AheadChanges || DataVersion() != AheadVersion) {
+            Ahead.clear();
+            return false;
+        }
+        TAheadRecord& next = Ahead.front();
+        RowId = next.RowId;
+        for (std::size_t i = 0; i < Def.Fields.size(); ++i)
+            T.m_buffer[i] = std::move(next.Values[i]);
+        Ahead.pop_front();
+        Key.clear();
+        for (int pos : Order) Key.push_back(T.m_buffer[static_cast<std::size_t>(pos)]);
+        T.m_hasRecord = true;
+        AheadAfter = RowId;
+        return true;
+    }
+
+    // The seek of Next: the first record of the selection becomes current, and the batch's
+    // others are kept to be served.
+    bool SeekNext(const std::vector<std::string>& conds, const std::vector<TDbValue>& params) {
+        if ((T.m_filtered && T.OnFilterRecord) || !StoresAsPosted)
+            return SeekFirst(conds, params, false);
+        const int run = AheadRun;
+        Sync();
+        Ahead.clear();
+        const int batch = 1 << std::min(run, 6);
+        // Read before the selection: a change between the two then only costs a fresh read.
+        const std::int64_t version = batch > 1 ? DataVersion() : 0;
+        Stmt& s = SelectStmt(conds, false, -1);
+        ScopedStmt scoped(s);
+        s.BindAll(params);
+        s.Bind(static_cast<int>(params.size()) + 1, TDbValue(static_cast<std::int64_t>(batch)));
+        if (!s.Step()) {
+            AheadRun = 0;
+            return false;
+        }
+        Load(s);
+        AheadRun = run + 1;
+        while (s.Step()) {
+            TAheadRecord record{s.Column(0).Integer(), {}};
+            record.Values.reserve(Def.Fields.size());
+            for (std::size_t i = 0; i < Def.Fields.size(); ++i)
+                record.Values.push_back(s.Column(static_cast<int>(i + 1)));
+            Ahead.push_back(std::move(record));
+        }
+        AheadAfter = RowId;
+        AheadChanges = sqlite3_total_changes(H->Db());
+        AheadVersion = version;
+        AheadMasterStamp = MasterStamp();
+        return true;
+    }
+
+    // After a write through this cursor: an update that assigned none of the fields of the order
+    // (nor any a filter condition may read) leaves the records ahead in place.
+    void WroteThrough(bool insert, const std::vector<bool>& assigned) {
+        if (Ahead.empty()) return;
+        bool harmless = !insert && !(T.m_filtered && !T.m_filter.empty());
+        for (int pos : Order) harmless = harmless && !assigned[static_cast<std::size_t>(pos)];
+        if (harmless)
+            AheadChanges += sqlite3_changes(H->Db());
+        else
+            Ahead.clear();
     }
 
     bool LoadRowId(std::int64_t rowid) {
