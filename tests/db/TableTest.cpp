@@ -36,6 +36,54 @@ TEST_P(TableTest, WalksInIndexOrderWithRowidBreakingTies) {
     EXPECT_EQ(Table.RecordCount(), 4);
 }
 
+TEST_P(TableTest, RecordsReadAheadNeverHideAChangeMadeMeanwhile) {
+    // A long run of Next reads ahead; what another dataset posts meanwhile, and what this one
+    // changes of the order, is still seen exactly as a fresh read sees it.
+    Table.SetIndexFieldNames("EMPCODE;PERIOD;CYCLE");
+    Table.Open();
+    for (int i = 1; i <= 20; ++i) AddRow(Table, "E" + std::to_string(100 + i), "202401", "1", i);
+    TDbTable other("other");
+    other.SetConnection(&Conn);
+    other.SetTableName("PEOPLE");
+    other.SetIndexFieldNames("EMPCODE;PERIOD;CYCLE");
+    other.Open();
+
+    std::vector<int> seen;
+    std::vector<double> amounts;
+    for (Table.First(); !Table.Eof(); Table.Next()) {
+        const int seq = Table.FieldByName("SEQ").AsInteger();
+        seen.push_back(seq);
+        amounts.push_back(Table.FieldByName("AMOUNT").AsFloat());
+        if (seq == 5) {
+            // Just ahead of the walk: one record changed, one added, one removed by the other.
+            ASSERT_TRUE(other.FindKey({"E107"}));
+            other.Edit();
+            other.FieldByName("AMOUNT").SetAsFloat(55);
+            other.Post();
+            AddRow(other, "E107", "202402", "1", 99);
+            ASSERT_TRUE(other.FindKey({"E108"}));
+            other.Delete();
+        }
+        if (seq == 10) {
+            Table.Edit();
+            Table.FieldByName("AMOUNT").SetAsFloat(7);  // not a key field: the walk goes on
+            Table.Post();
+        }
+        if (seq == 12) {
+            // This one's own record moves to the end of the order: the walk goes on from there.
+            Table.Edit();
+            Table.FieldByName("EMPCODE").SetAsString("E999");
+            Table.Post();
+        }
+    }
+    EXPECT_EQ(seen, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 99, 9, 10, 11, 12}));
+    EXPECT_EQ(amounts[6], 55.0);
+    EXPECT_EQ(Seqs(Table), (std::vector<int>{1,  2,  3,  4,  5,  6,  7,  99, 9,  10,
+                                             11, 13, 14, 15, 16, 17, 18, 19, 20, 12}));
+    ASSERT_TRUE(Table.FindKey({"E110"}));
+    EXPECT_EQ(Table.FieldByName("AMOUNT").AsFloat(), 7.0);
+}
+
 TEST_P(TableTest, EofOnEmptyAndAfterLastKeepsLastRecordCurrent) {
     Table.Open();
     EXPECT_TRUE(Table.Eof());
