@@ -159,6 +159,8 @@ void TDbTable::Next() {
         m_eof = true;
         return;
     }
+    if (m_cursor->LastWasKey) m_cursor->KeyIsFollowed = true;
+    m_cursor->LastWasKey = false;
     if (m_cursor->NextFromAhead()) {
         m_eof = false;
         m_bof = false;

@@ -29,6 +29,7 @@
 #include <sqlcipher/sqlite3.h>
 
 #include <algorithm>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <string>
@@ -397,6 +398,7 @@ public:
         Sync();
         Ahead.clear();
         AheadRun = 0;
+        LastWasKey = false;
         bool handler = T.m_filtered && T.OnFilterRecord;
         Stmt& s = SelectStmt(conds, desc, handler ? 0 : 1);
         ScopedStmt scoped(s);
@@ -444,6 +446,18 @@ public:
             KeyCacheGeneration = H->CacheGeneration();
             KeyCacheOrder = Order;
         }
+        // A cursor whose key searches are followed by Next reads the record after the one found
+        // with it: where every key value is a text of a text field, the search starts at the key
+        // in the order, and the record found is the first of them only when its key is the one
+        // sought. It is read so only inside a transaction, where the data version it is kept
+        // under is that of the same snapshot.
+        bool ranged =
+            KeyIsFollowed && StoresAsPosted && !values.empty() && !sqlite3_get_autocommit(H->Db());
+        for (std::size_t i = 0; ranged && i < values.size(); ++i)
+            ranged = values[i].IsText() && !values[i].Text().empty() &&
+                     Affinities[static_cast<std::size_t>(Order[i])] == TAffinity::Text;
+        LastWasKey = true;
+        if (ranged) return SeekKeyRanged(values);
         Stmt*& cached = KeyCache[shape];
         std::vector<TDbValue> params;
         if (!cached) {
@@ -465,6 +479,50 @@ public:
         Load(s);
         return true;
     }
+    bool SeekKeyRanged(const std::vector<TDbValue>& values) {
+        Stmt*& cached = KeyCache[(std::uint64_t{1} << 63) | values.size()];
+        if (!cached) {
+            std::string lhs, rhs;
+            for (std::size_t i = 0; i < values.size(); ++i) {
+                lhs += (i ? ", " : "") + Col(Order[i]);
+                rhs += i ? ", ?" : "?";
+            }
+            cached = &H->Prepare(Select({"(" + lhs + ") >= (" + rhs + ")"}, false, -1));
+        }
+        Sync();
+        Ahead.clear();
+        AheadRun = 0;
+        Stmt& s = *cached;
+        ScopedStmt scoped(s);
+        s.BindAll(values);
+        s.Bind(static_cast<int>(values.size()) + 1, TDbValue(std::int64_t{2}));
+        if (!s.Step()) return false;
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            const int column = Order[i] + 1;
+            const std::string& wanted = values[i].Text();
+            if (sqlite3_column_type(s.Raw(), column) != SQLITE_TEXT) return false;
+            const auto* text = sqlite3_column_text(s.Raw(), column);
+            const auto size = static_cast<std::size_t>(sqlite3_column_bytes(s.Raw(), column));
+            if (size != wanted.size() || std::memcmp(text, wanted.data(), size) != 0) return false;
+        }
+        Load(s);
+        AheadRun = 1;
+        if (s.Step()) {
+            TAheadRecord record{s.Column(0).Integer(), {}};
+            record.Values.reserve(Def.Fields.size());
+            for (std::size_t i = 0; i < Def.Fields.size(); ++i)
+                record.Values.push_back(s.Column(static_cast<int>(i + 1)));
+            Ahead.push_back(std::move(record));
+            AheadAfter = RowId;
+            AheadChanges = sqlite3_total_changes(H->Db());
+            AheadVersion = DataVersion();
+            AheadMasterStamp = MasterStamp();
+        }
+        return true;
+    }
+    bool LastWasKey = false;     // the cursor was last placed by a key search
+    bool KeyIsFollowed = false;  // a key search of this cursor has been followed by Next
+
     std::unordered_map<std::uint64_t, Stmt*> KeyCache;
     Handle* KeyCacheHandle = nullptr;
     std::uint64_t KeyCacheGeneration = 0;

@@ -84,6 +84,52 @@ TEST_P(TableTest, RecordsReadAheadNeverHideAChangeMadeMeanwhile) {
     EXPECT_EQ(Table.FieldByName("AMOUNT").AsFloat(), 7.0);
 }
 
+TEST_P(TableTest, KeySearchesFollowedByNextFindTheSameAsAnyOther) {
+    // A cursor whose key searches are followed by Next searches from the key onwards; what it
+    // finds, fails to find and walks must be what a plain key search gives.
+    Table.SetIndexFieldNames("EMPCODE;PERIOD;CYCLE");
+    Table.Open();
+    AddRow(Table, "E2", "202401", "1", 1);
+    AddRow(Table, "E1", "202401", "2", 2);
+    AddRow(Table, "E1", "202401", "1", 3);
+    AddRow(Table, "E1", "202401", "1", 4);
+    AddRow(Table, "E3", "202402", "1", 5);
+    TDbTable other("other");
+    other.SetConnection(&Conn);
+    other.SetTableName("PEOPLE");
+    other.SetIndexFieldNames("EMPCODE");
+    other.Open();
+    auto walk = [&](const std::vector<std::string>& key) {
+        std::vector<int> seqs;
+        if (!Table.FindKey(key)) return seqs;
+        for (; !Table.Eof() && Table.FieldByName("EMPCODE").AsString() == key[0]; Table.Next())
+            seqs.push_back(Table.FieldByName("SEQ").AsInteger());
+        return seqs;
+    };
+    // Within a transaction of the table's own, as a run converting rows is.
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(walk({"E1", "202401", "1"}), (std::vector<int>{3, 4, 2}));
+        EXPECT_EQ(walk({"E1", "202401"}), (std::vector<int>{3, 4, 2}));
+        ASSERT_TRUE(Table.FindKey({"E2"}));
+        Table.Edit();
+        Table.FieldByName("AMOUNT").SetAsFloat(1);
+        Table.Post();
+        EXPECT_FALSE(Table.FindKey({"E1", "202401", "3"}));  // E2 follows: not found, stays
+        EXPECT_EQ(Table.FieldByName("SEQ").AsInteger(), 1);
+        EXPECT_FALSE(Table.FindKey({"E4"}));
+        EXPECT_FALSE(Table.FindKey({"E0"}));
+        EXPECT_EQ(Table.FieldByName("SEQ").AsInteger(), 1);
+        ASSERT_TRUE(Table.FindKey({"E2", "202401", "1"}));
+        // The record after the one found is changed by another dataset before Next reads it.
+        ASSERT_TRUE(other.FindKey({"E3"}));
+        other.Edit();
+        other.FieldByName("SEQ").SetAsInteger(50 + round);
+        other.Post();
+        Table.Next();
+        EXPECT_EQ(Table.FieldByName("SEQ").AsInteger(), 50 + round);
+    }
+}
+
 TEST_P(TableTest, EofOnEmptyAndAfterLastKeepsLastRecordCurrent) {
     Table.Open();
     EXPECT_TRUE(Table.Eof());
