@@ -508,15 +508,8 @@ public:
         Load(s);
         AheadRun = 1;
         if (s.Step()) {
-            TAheadRecord record{s.Column(0).Integer(), {}};
-            record.Values.reserve(Def.Fields.size());
-            for (std::size_t i = 0; i < Def.Fields.size(); ++i)
-                record.Values.push_back(s.Column(static_cast<int>(i + 1)));
-            Ahead.push_back(std::move(record));
-            AheadAfter = RowId;
-            AheadChanges = sqlite3_total_changes(H->Db());
-            AheadVersion = DataVersion();
-            AheadMasterStamp = MasterStamp();
+            KeepAhead(s);
+            MarkAhead(DataVersion());
         }
         return true;
     }
@@ -599,18 +592,26 @@ public:
         }
         Load(s);
         AheadRun = run + 1;
-        while (s.Step()) {
-            TAheadRecord record{s.Column(0).Integer(), {}};
-            record.Values.reserve(Def.Fields.size());
-            for (std::size_t i = 0; i < Def.Fields.size(); ++i)
-                record.Values.push_back(s.Column(static_cast<int>(i + 1)));
-            Ahead.push_back(std::move(record));
-        }
+        while (s.Step()) KeepAhead(s);
+        MarkAhead(version);
+        return true;
+    }
+
+    // Keeps the statement's current row to be served after the current record.
+    void KeepAhead(Stmt& s) {
+        TAheadRecord record{s.Column(0).Integer(), {}};
+        record.Values.reserve(Def.Fields.size());
+        for (std::size_t i = 0; i < Def.Fields.size(); ++i)
+            record.Values.push_back(s.Column(static_cast<int>(i + 1)));
+        Ahead.push_back(std::move(record));
+    }
+    // Notes what the records kept were read under: the current record, the handle's changes, the
+    // file's data version and the master's position.
+    void MarkAhead(std::int64_t version) {
         AheadAfter = RowId;
         AheadChanges = sqlite3_total_changes(H->Db());
         AheadVersion = version;
         AheadMasterStamp = MasterStamp();
-        return true;
     }
 
     // After a write through this cursor: an update that assigned none of the fields of the order
