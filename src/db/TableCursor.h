@@ -395,9 +395,7 @@ public:
 
     bool SeekFirst(const std::vector<std::string>& conds, const std::vector<TDbValue>& params,
                    bool desc) {
-        Sync();
-        Ahead.clear();
-        AheadRun = 0;
+        StartSeek();
         LastWasKey = false;
         bool handler = T.m_filtered && T.OnFilterRecord;
         Stmt& s = SelectStmt(conds, desc, handler ? 0 : 1);
@@ -469,9 +467,7 @@ public:
             for (std::size_t i = 0; i < values.size(); ++i)
                 if (bound & (std::uint64_t{1} << i)) params.push_back(std::move(values[i]));
         }
-        Sync();
-        Ahead.clear();
-        AheadRun = 0;
+        StartSeek();
         Stmt& s = *cached;
         ScopedStmt scoped(s);
         s.BindAll(params);
@@ -489,9 +485,7 @@ public:
             }
             cached = &H->Prepare(Select({"(" + lhs + ") >= (" + rhs + ")"}, false, -1));
         }
-        Sync();
-        Ahead.clear();
-        AheadRun = 0;
+        StartSeek();
         Stmt& s = *cached;
         ScopedStmt scoped(s);
         s.BindAll(values);
@@ -520,6 +514,14 @@ public:
     Handle* KeyCacheHandle = nullptr;
     std::uint64_t KeyCacheGeneration = 0;
     std::vector<int> KeyCacheOrder;
+
+    // A seek that places the cursor afresh: others' pending posts into the file are written
+    // first, and nothing read ahead is kept.
+    void StartSeek() {
+        Sync();
+        Ahead.clear();
+        AheadRun = 0;
+    }
 
     // ---- reading ahead ----
     // A run of Next calls reads the records that follow in the order in growing batches (1, 2,
