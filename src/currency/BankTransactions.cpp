@@ -181,7 +181,8 @@ std::vector<std::string> EarlierSourcePaths(TFormMerge& form) {
 }
 
 // Copies, from one earlier source, the bank rows of the header rows that came from it.
-void CopyFromEarlierSource(TFormMerge& form, const std::string& path, std::set<Key>& served) {
+void CopyFromEarlierSource(TFormMerge& form, const std::string& path,
+                           const std::vector<Key>& headerKeys, std::set<Key>& served) {
     db::TDbConnection conn("BankSource");
     conn.SetConnectPath(path);
     conn.Username = form.dbSource.Username;
@@ -204,12 +205,35 @@ void CopyFromEarlierSource(TFormMerge& form, const std::string& path, std::set<K
         form.Operator().Inform(kMsgBankSourceUnread + path + ". " + e.what());
         return;
     }
+    // The header rows are visited in their order, as the first pass read them; the selection
+    // moves on only to those this source is to serve, without reading the rows between. Should
+    // the selection not give the rows as the first pass did, it is walked row by row.
     auto& headerRows = form.DbQueryPHTRX;
-    for (headerRows.First(); !headerRows.Eof(); headerRows.Next()) {
-        const Key key = HeaderKey(form);
+    std::size_t at = headerKeys.size();  // the row the selection stands on; none yet
+    bool walk = false;
+    for (std::size_t i = 0; i < headerKeys.size() && !walk; ++i) {
+        const Key& key = headerKeys[i];
         if (served.count(key) || !held.count(key)) continue;
+        if (at > i) {
+            headerRows.First();
+            at = 0;
+        }
+        headerRows.MoveBy(static_cast<int>(i - at));
+        at = i;
+        if (headerRows.Eof() || HeaderKey(form) != key) {
+            walk = true;
+            break;
+        }
         served.insert(key);
         CopyBankRowsFrom(form, rows);
+    }
+    if (walk) {
+        for (headerRows.First(); !headerRows.Eof(); headerRows.Next()) {
+            const Key key = HeaderKey(form);
+            if (served.count(key) || !held.count(key)) continue;
+            served.insert(key);
+            CopyBankRowsFrom(form, rows);
+        }
     }
     rows.Close();
     conn.Disconnect();
@@ -250,17 +274,18 @@ void ConvertBankTransactions(TFormMerge& form) {
     const bool groupAtHand = form.TableMergeDTL.Active();
     const std::set<Key> lastHeld =
         groupAtHand ? SourceHeaderKeys(form, lastHeaders) : std::set<Key>{};
+    std::vector<Key> headerKeys;  // in the order of the selection
     for (; !headerRows.Eof(); headerRows.Next()) {
         const int found = CopyBankRows(form);
-        if (groupAtHand && (found > 0 || lastHeld.count(HeaderKey(form)))) {
-            served.insert(HeaderKey(form));
-        }
+        if (!groupAtHand) continue;
+        headerKeys.push_back(HeaderKey(form));
+        if (found > 0 || lastHeld.count(headerKeys.back())) served.insert(headerKeys.back());
     }
 
     // Then the earlier sources, last first, for the header rows still without their source.
     for (const auto& path : EarlierSourcePaths(form)) {
         if (form.FormMsg.StopRequested) break;  // a stop request holds for the whole step
-        CopyFromEarlierSource(form, path, served);
+        CopyFromEarlierSource(form, path, headerKeys, served);
     }
 }
 

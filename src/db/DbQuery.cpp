@@ -585,6 +585,17 @@ void TDbQuery::Next() {
     }
 }
 
+void TDbQuery::MoveBy(int distance) {
+    CheckActive();
+    for (; distance > 1 && !m_eof; --distance) {
+        if (!m_cursor->Active || !m_cursor->Active->Step())
+            m_eof = true;
+        else
+            ++m_position;
+    }
+    if (distance == 1) Next();
+}
+
 void TDbQuery::Last() {
     CheckActive();
     while (!m_eof) Next();

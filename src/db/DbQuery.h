@@ -96,6 +96,9 @@ public:
 
     void First() override;
     void Next() override;
+    // Moves distance rows on; the rows passed over are not read into the fields. At the end of the
+    // rows the dataset is at its end, the last row read staying current.
+    void MoveBy(int distance);
     void Prior() override;
     void Last() override;
     int RecordCount() override;

@@ -216,6 +216,19 @@ TEST_P(StatementsTest, CurrencyStatements) {
     heads.ParamByName("period").SetAsString("202403");
     heads.Open();
     EXPECT_EQ(heads.RecordCount(), 3);
+    // Moving on by rows lands where as many Next calls land, and at the end the query is at its
+    // end.
+    std::vector<std::string> walked;
+    for (heads.First(); !heads.Eof(); heads.Next())
+        walked.push_back(heads.FieldByName("EMPCODE").AsString() +
+                         heads.FieldByName("CYCLE").AsString());
+    heads.First();
+    heads.MoveBy(2);
+    ASSERT_FALSE(heads.Eof());
+    EXPECT_EQ(heads.FieldByName("EMPCODE").AsString() + heads.FieldByName("CYCLE").AsString(),
+              walked[2]);
+    heads.MoveBy(2);
+    EXPECT_TRUE(heads.Eof());
 
     TDbQuery bank("bank");
     bank.SetConnection(&Conn);
