@@ -213,9 +213,7 @@ public:
             return;
         }
         RowId = rowid;
-        Key.clear();
-        for (int pos : Order) Key.push_back(T.m_buffer[static_cast<std::size_t>(pos)]);
-        T.m_hasRecord = true;
+        BufferIsCurrent();
     }
 
     int FieldPos(const std::string& name) const {
@@ -227,6 +225,7 @@ public:
     // Resolves the active order from IndexFieldNames or IndexName.
     void ResolveOrder(const std::string& fieldNames, const std::string& indexName) {
         Ahead.clear();
+        KeyCache.clear();
         Order.clear();
         KeyCount = 0;
         if (!indexName.empty()) {
@@ -353,6 +352,10 @@ public:
         RowId = s.Column(0).Integer();
         for (std::size_t i = 0; i < Def.Fields.size(); ++i)
             T.m_buffer[i] = s.Column(static_cast<int>(i + 1));
+        BufferIsCurrent();
+    }
+    // The buffer holds the record of RowId: it becomes current, with its key in the order.
+    void BufferIsCurrent() {
         Key.clear();
         for (int pos : Order) Key.push_back(T.m_buffer[static_cast<std::size_t>(pos)]);
         T.m_hasRecord = true;
@@ -396,7 +399,6 @@ public:
     bool SeekFirst(const std::vector<std::string>& conds, const std::vector<TDbValue>& params,
                    bool desc) {
         StartSeek();
-        LastWasKey = false;
         bool handler = T.m_filtered && T.OnFilterRecord;
         Stmt& s = SelectStmt(conds, desc, handler ? 0 : 1);
         ScopedStmt scoped(s);
@@ -437,12 +439,10 @@ public:
             shape |= kind << (8 + 2 * i);
             if (kind == 0) bound |= std::uint64_t{1} << i;
         }
-        if (KeyCacheHandle != H || KeyCacheGeneration != H->CacheGeneration() ||
-            KeyCacheOrder != Order) {
+        if (KeyCacheHandle != H || KeyCacheGeneration != H->CacheGeneration()) {
             KeyCache.clear();
             KeyCacheHandle = H;
             KeyCacheGeneration = H->CacheGeneration();
-            KeyCacheOrder = Order;
         }
         // A cursor whose key searches are followed by Next reads the record after the one found
         // with it: where every key value is a text of a text field, the search starts at the key
@@ -454,7 +454,6 @@ public:
         for (std::size_t i = 0; ranged && i < values.size(); ++i)
             ranged = values[i].IsText() && !values[i].Text().empty() &&
                      Affinities[static_cast<std::size_t>(Order[i])] == TAffinity::Text;
-        LastWasKey = true;
         if (ranged) return SeekKeyRanged(values);
         Stmt*& cached = KeyCache[shape];
         std::vector<TDbValue> params;
@@ -468,6 +467,7 @@ public:
                 if (bound & (std::uint64_t{1} << i)) params.push_back(std::move(values[i]));
         }
         StartSeek();
+        LastWasKey = true;
         Stmt& s = *cached;
         ScopedStmt scoped(s);
         s.BindAll(params);
@@ -486,6 +486,7 @@ public:
             cached = &H->Prepare(Select({"(" + lhs + ") >= (" + rhs + ")"}, false, -1));
         }
         StartSeek();
+        LastWasKey = true;
         Stmt& s = *cached;
         ScopedStmt scoped(s);
         s.BindAll(values);
@@ -512,8 +513,7 @@ public:
 
     std::unordered_map<std::uint64_t, Stmt*> KeyCache;
     Handle* KeyCacheHandle = nullptr;
-    std::uint64_t KeyCacheGeneration = 0;
-    std::vector<int> KeyCacheOrder;
+    std::uint64_t KeyCacheGeneration = 0;  // the key statements are of the active order
 
     // A seek that places the cursor afresh: others' pending posts into the file are written
     // first, and nothing read ahead is kept.
@@ -521,6 +521,7 @@ public:
         Sync();
         Ahead.clear();
         AheadRun = 0;
+        LastWasKey = false;
     }
 
     // ---- reading ahead ----
@@ -566,9 +567,7 @@ public:
         for (std::size_t i = 0; i < Def.Fields.size(); ++i)
             T.m_buffer[i] = std::move(next.Values[i]);
         Ahead.pop_front();
-        Key.clear();
-        for (int pos : Order) Key.push_back(T.m_buffer[static_cast<std::size_t>(pos)]);
-        T.m_hasRecord = true;
+        BufferIsCurrent();
         AheadAfter = RowId;
         return true;
     }
@@ -579,8 +578,7 @@ public:
         if ((T.m_filtered && T.OnFilterRecord) || !StoresAsPosted)
             return SeekFirst(conds, params, false);
         const int run = AheadRun;
-        Sync();
-        Ahead.clear();
+        StartSeek();
         const int batch = 1 << std::min(run, 6);
         // Read before the selection: a change between the two then only costs a fresh read.
         const std::int64_t version = batch > 1 ? DataVersion() : 0;
